@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing Lanternquest need.
+# Needs root (apt-get). Packages already present are left as they are.
+set -euo pipefail
+packages=(
+  cmake g++ pkg-config ninja-build googletest libgtest-dev
+  qt6-base-dev libgl-dev
+  libsmbclient-dev
+  samba smbclient        # a real smbd on loopback for the network tests
+  iproute2               # network namespaces for the workgroup-browsing test
+  fd-find findutils      # the benchmarks compare against fd and find
+  xdg-utils
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
