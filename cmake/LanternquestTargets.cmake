@@ -1,17 +1,19 @@
-# lq_library(NAME DIR [DEPS ...]): a static library of every .cpp in DIR (new files are
+# lq_library(NAME DIR [DEPS ...] [DEFINES ...]): a static library of every .cpp in DIR (new files are
 # picked up at the next build), with src/ as the include root.
 function(lq_library name dir)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;DEFINES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    target_compile_definitions(${name} PUBLIC ${ARG_DEFINES})
   else()
     # Headers only so far.
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    target_compile_definitions(${name} INTERFACE ${ARG_DEFINES})
   endif()
 endfunction()
 
