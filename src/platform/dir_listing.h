@@ -1,0 +1,59 @@
+#pragma once
+// The listing of one folder: its entries with name, attribute bits, 64-bit size and
+// last-write time as a packed local DOS date-time. Local folders are POSIX paths; folders
+// whose path begins with two backslashes are UNC folders, listed by the SMB layer.
+//
+// Reading a local entry's size, time or read-only bit costs a stat, so a listing may hand
+// out entries whose details are not filled yet; Detail fills them on demand. Cheap bits
+// (directory, hidden, system) are known as soon as the entry is read.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// File attribute bits as the platform reports them.
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrSystem = 0x04;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+
+struct TDirEntry {
+  std::string Name;
+  uint32_t Attr = 0;       // attribute bits; only those in KnownAttr are settled
+  uint32_t KnownAttr = 0;  // which of the five tested bits Attr already settles
+  bool Detailed = false;   // Size, DosTime and every bit of Attr are filled
+  bool IsLink = false;     // a symbolic link: listed, never walked into
+  int64_t Size = 0;        // valid when Detailed
+  uint32_t DosTime = 0;    // packed local DOS date-time; valid when Detailed
+
+  // True when the entry is a folder that a walk may descend into: a real directory, not
+  // a link to one. Needs the directory bit settled (Detail it first when it is not).
+  bool IsWalkableFolder() const { return (Attr & kAttrDirectory) != 0 && !IsLink; }
+};
+
+// An open listing. Not thread-safe: one thread reads it. Destroying it closes it.
+class TDirListing {
+ public:
+  virtual ~TDirListing() = default;
+  // Reads the next entry into entry ("." and ".." included, as the platform lists them).
+  // False at the end of the listing or when it cannot be read further.
+  virtual bool Next(TDirEntry& entry) = 0;
+  // Fills an entry read from this listing: size, time and every attribute bit, and
+  // marks it Detailed. An entry that vanished keeps what is known and is marked Detailed.
+  virtual void Detail(TDirEntry& entry) = 0;
+};
+
+// Opens folder (a local path, or a UNC path such as \\host\share\dir) for listing. The
+// folder may end with its separator or not. nullptr when it cannot be listed (missing,
+// not a folder, no access, unreachable).
+std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder);
+
+// True for a UNC path (two leading backslashes).
+bool IsUncPath(const std::string& path);
+
+// The separator of the paths below folder: "\" for UNC, "/" for local folders.
+char PathSeparatorOf(const std::string& folder);
+
+// Packs a local broken-down time into the DOS date-time form (two-second steps); 0 when
+// the year lies outside 1980 to 2107.
+uint32_t PackLocalDosTime(int year, int month, int day, int hour, int minute, int second);
