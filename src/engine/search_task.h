@@ -23,10 +23,15 @@ struct TSearchTask {
   std::string Path;          // the folder of a folder task, no trailing separator
   std::string Mask;          // one or more masks separated by ";" or ","
   uint32_t FileAttr = 0;     // permitted attribute bits
-  int64_t FileSizeFrom = 0;  // effective only when > 0
-  int64_t FileSizeTo = 0;    // effective only when > 0
+  int64_t FileSizeFrom = 0;  // bytes, effective only when > 0 (settings use -1 for none)
+  int64_t FileSizeTo = 0;    // bytes, effective only when > 0
   int32_t FileTimeType = 0;  // 0 modified, 1 created; carried along, not consulted
   double FileTimeFrom = 0.0; // effective only when != 0.0
   double FileTimeTo = 0.0;   // effective only when != 0.0
 };
 using PSearchTask = std::unique_ptr<TSearchTask>;
+
+// A child task of source: the same Mask and criteria (FileAttr through FileTimeTo), no
+// NetResource and an empty Path. The caller then sets Path (a folder child) or
+// NetResource (a network child). The child shares nothing with source.
+PSearchTask CopyTask(const TSearchTask& source);

@@ -1,0 +1,48 @@
+#pragma once
+// The attribute, size and time filter that a directory entry must pass before its name
+// is tested against the masks.
+//
+// The tests run in this order and the first failure decides: the attributes (each of
+// read-only, hidden, system, archive, directory that the task does not permit must be
+// absent; other bits are ignored), size >= FileSizeFrom (when > 0), size <= FileSizeTo
+// (when > 0), time >= packed FileTimeFrom (when != 0), time <= packed FileTimeTo (when
+// != 0). Sizes are the true 64-bit sizes. Times are packed local DOS date-times
+// compared in chronological order; both bounds are inclusive, and a bound is packed
+// like an entry, so it is truncated to two seconds.
+//
+// The folder walker may learn an entry's size and time lazily. It builds one
+// TEntryFilter per task, tests AttributesPass first, and only when NeedsSizeOrTime()
+// reads the size and time to call SizeAndTimePass.
+#include <cstdint>
+
+#include "engine/search_task.h"
+
+// What the filter looks at in one directory entry.
+struct TFilterEntry {
+  uint32_t Attr = 0;
+  int64_t Size = 0;
+  uint32_t Time = 0;  // last write, local, packed DOS date-time
+};
+
+class TEntryFilter {
+ public:
+  // Packs the task's bounds once. The task may be destroyed afterwards.
+  explicit TEntryFilter(const TSearchTask& task);
+
+  bool AttributesPass(uint32_t attr) const { return (attr & Forbidden) == 0; }
+  // Whether any size or time bound is in effect.
+  bool NeedsSizeOrTime() const { return HasSizeFrom || HasSizeTo || HasTimeFrom || HasTimeTo; }
+  bool SizeAndTimePass(int64_t size, uint32_t time) const;
+  bool Matches(const TFilterEntry& entry) const {
+    return AttributesPass(entry.Attr) && SizeAndTimePass(entry.Size, entry.Time);
+  }
+
+ private:
+  uint32_t Forbidden;  // the tested attribute bits that the task does not permit
+  bool HasSizeFrom, HasSizeTo, HasTimeFrom, HasTimeTo;
+  int64_t SizeFrom, SizeTo;
+  uint32_t TimeFrom, TimeTo;
+};
+
+// One-off form of TEntryFilter(task).Matches(entry).
+bool MatchesFilter(const TFilterEntry& entry, const TSearchTask& task);

@@ -1,0 +1,85 @@
+#pragma once
+// TResultManager: one search page's store of found files.
+//
+// Threads. Worker threads append batches with AddResults while holding Lock; the UI
+// thread reads Count and Item without any lock: records live in a TSortedList (an
+// append-only segmented list), so a record never moves while the store grows and a
+// reader sees every record below the Count it read. Everything else (Clear, Sort,
+// ReplaceAll, the file and export operations, setting OnChange and SortKey) runs on the
+// UI thread while no worker of the page delivers to this store.
+//
+// Lock order: QueueLock (per manager) -> Lock ("RESULT_MUTEX", one for the process) ->
+// LogLock (per log). A delivering worker holds Lock while the UI thread runs Changed
+// (the page's handler adjusts its row count), so no other append happens meanwhile; the
+// UI thread never takes Lock.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/named_mutex.h"
+#include "results/search_result.h"
+#include "results/sorted_list.h"
+
+// Sort keys: the magnitude names the column, the sign the direction (+ ascending).
+inline constexpr int32_t skPath = 1;
+inline constexpr int32_t skFileName = 2;
+inline constexpr int32_t skSize = 3;
+inline constexpr int32_t skDate = 4;
+inline constexpr int32_t skTime = 5;
+inline constexpr int32_t skAttr = 6;
+
+class TResultManager {
+ public:
+  TResultManager();
+  ~TResultManager();
+  TResultManager(const TResultManager&) = delete;
+  TResultManager& operator=(const TResultManager&) = delete;
+
+  // The process-wide append lock "RESULT_MUTEX". Workers hold it around AddResults and
+  // the Changed hand-off.
+  TMutex Lock;
+  // Called by Changed with this store; set by the page on the UI thread.
+  std::function<void(TResultManager*)> OnChange;
+  // 0: never sorted; otherwise +/- skPath .. skAttr.
+  int32_t SortKey = 0;
+
+  // Number of records. Any thread.
+  size_t Count() const { return Results.Count(); }
+  // Record i < Count(). Any thread; the reference stays valid until Clear, Sort,
+  // ReplaceAll or LoadFromFile.
+  const TSearchResult& Item(size_t i) const { return Results.At(i); }
+
+  // Moves the first Count records of Items (the rest of the array is ignored) to the
+  // end of the store, in array order; the moved-from slots are left empty. Neither
+  // locks, sorts nor notifies: the caller holds Lock. Null slots are skipped.
+  void AddResults(int32_t Count, PSearchResult* Items);
+  // Calls OnChange, if set, with this store.
+  void Changed();
+  // Disposes every record; SortKey is kept. No notification.
+  void Clear();
+  // Sorts the records in place under SortKey. No notification.
+  void Sort();
+  // Replaces every record with records (in their order); SortKey is kept. UI thread,
+  // no worker delivering. For loading a result file.
+  void ReplaceAll(std::vector<PSearchResult>&& records);
+
+  // The order of a and b under sortKey: -1, 0 or 1 (0 for key 0 or an unknown key).
+  static int CompareResults(int32_t sortKey, const TSearchResult& a, const TSearchResult& b);
+
+  // Result file and exports; each throws an error carrying a user-readable message on
+  // failure. UI thread, no worker delivering. Defined in result_file.cpp and
+  // result_export.cpp.
+  void LoadFromFile(const std::string& FileName);
+  void SaveToFile(const std::string& FileName);
+  void ExportToHTML(const std::string& FileName);
+  void ExportToXML(const std::string& FileName);
+
+  // Bytes held by the store's own structures (records and their segments, not the
+  // records' heap strings). For memory accounting.
+  size_t StorageBytes() const { return Results.StorageBytes(); }
+
+ private:
+  TSortedList<TSearchResult> Results;
+};
