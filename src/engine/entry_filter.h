@@ -10,9 +10,10 @@
 // compared in chronological order; both bounds are inclusive, and a bound is packed
 // like an entry, so it is truncated to two seconds.
 //
-// The folder walker may learn an entry's size and time lazily. It builds one
-// TEntryFilter per task, tests AttributesPass first, and only when NeedsSizeOrTime()
-// reads the size and time to call SizeAndTimePass.
+// The folder walker may learn an entry's size, time and some attribute bits lazily. It
+// builds one TEntryFilter per task; per entry it may first reject on the bits it knows
+// (AttributesMayPass), then settle the rest when AttributesSettled says they matter or
+// NeedsSizeOrTime(), and finally call AttributesPass and SizeAndTimePass (or Matches).
 #include <cstdint>
 
 #include "engine/search_task.h"
@@ -30,6 +31,12 @@ class TEntryFilter {
   explicit TEntryFilter(const TSearchTask& task);
 
   bool AttributesPass(uint32_t attr) const { return (attr & Forbidden) == 0; }
+  // False when a bit settled in known already fails the attribute test.
+  bool AttributesMayPass(uint32_t attr, uint32_t known) const {
+    return (attr & known & Forbidden) == 0;
+  }
+  // Whether the attribute test is decided by the bits in known alone.
+  bool AttributesSettled(uint32_t known) const { return (Forbidden & ~known) == 0; }
   // Whether any size or time bound is in effect.
   bool NeedsSizeOrTime() const { return HasSizeFrom || HasSizeTo || HasTimeFrom || HasTimeTo; }
   bool SizeAndTimePass(int64_t size, uint32_t time) const;
