@@ -5,8 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
-
+#include "platform/dos_time.h"
 #include "platform/smb_listing.h"
 
 namespace {
@@ -19,13 +18,6 @@ uint32_t AttrFromMode(mode_t mode) {
   else if (!S_ISREG(mode)) attr |= kAttrSystem;
   if ((mode & S_IWUSR) == 0) attr |= kAttrReadOnly;
   return attr;
-}
-
-uint32_t PackedLocalTime(time_t seconds) {
-  struct tm local {};
-  if (localtime_r(&seconds, &local) == nullptr) return 0;
-  return PackLocalDosTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                          local.tm_min, local.tm_sec);
 }
 
 // A local folder read with readdir; details come from fstatat relative to the open
@@ -80,7 +72,7 @@ class TLocalDirListing final : public TDirListing {
     entry.Attr = AttrFromMode(info.st_mode) | (entry.Attr & kAttrHidden);
     entry.KnownAttr = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive;
     entry.Size = static_cast<int64_t>(info.st_size);
-    entry.DosTime = PackedLocalTime(info.st_mtim.tv_sec);
+    entry.DosTime = UnixTimeToDosDateTime(info.st_mtim.tv_sec);
   }
 
  private:
@@ -92,13 +84,6 @@ class TLocalDirListing final : public TDirListing {
 bool IsUncPath(const std::string& path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
 
 char PathSeparatorOf(const std::string& folder) { return IsUncPath(folder) ? '\\' : '/'; }
-
-uint32_t PackLocalDosTime(int year, int month, int day, int hour, int minute, int second) {
-  if (year < 1980 || year > 2107) return 0;
-  const uint32_t date = static_cast<uint32_t>(day + month * 32 + (year - 1980) * 512);
-  const uint32_t time = static_cast<uint32_t>(second / 2 + minute * 32 + hour * 2048);
-  return (date << 16) | time;
-}
 
 std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder) {
   if (IsUncPath(folder)) return OpenSmbDirListing(folder);

@@ -54,6 +54,3 @@ bool IsUncPath(const std::string& path);
 // The separator of the paths below folder: "\" for UNC, "/" for local folders.
 char PathSeparatorOf(const std::string& folder);
 
-// Packs a local broken-down time into the DOS date-time form (two-second steps); 0 when
-// the year lies outside 1980 to 2107.
-uint32_t PackLocalDosTime(int year, int month, int day, int hour, int minute, int second);

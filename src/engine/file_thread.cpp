@@ -1,0 +1,89 @@
+#include "engine/file_thread.h"
+
+#include "engine/search_manager.h"
+#include "platform/dos_time.h"
+
+namespace {
+constexpr uint32_t kTestedAttr = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive;
+}
+
+TFileThread::~TFileThread() {
+  // The listing is closed before the base notifies the page.
+  Listing.reset();
+  Masks.clear();
+}
+
+void TFileThread::Run() {
+  Masks = SplitMasks(Task->Mask);
+  if (Masks.empty()) return;
+  try {
+    for (const std::string& mask : Masks) CompiledMasks.emplace_back(mask);
+  } catch (const TMaskError&) {
+    // Every folder of the search would fail alike: list nothing, queue nothing.
+    return;
+  }
+  Filter.emplace(*Task);
+  const char separator = PathSeparatorOf(Task->Path);
+  std::string folder = Task->Path;
+  if (folder.empty() || folder.back() != separator) folder += separator;
+  FolderPath = std::make_shared<const std::string>(folder);
+  for (size_t i = 0; i < Masks.size() && !Terminated(); ++i) {
+    MaskIndex = static_cast<int32_t>(i);
+    WalkFolder(folder);
+    if (!Listing) return;
+  }
+}
+
+void TFileThread::WalkFolder(const std::string& folder) {
+  FlushResults(false);
+  if (MaskIndex == 0) {
+    Listing = OpenDirListing(folder);
+    if (!Listing) return;
+    TDirEntry entry;
+    while (Listing->Next(entry)) {
+      if (entry.Name == "." || entry.Name == "..") continue;
+      Entries.push_back(std::move(entry));
+    }
+    Delivered.assign(Entries.size(), false);
+  }
+  for (size_t i = 0; i < Entries.size(); ++i) {
+    TDirEntry& entry = Entries[i];
+    if (!Delivered[i] && IsMatch(entry)) {
+      Listing->Detail(entry);
+      auto result = std::make_unique<TSearchResult>();
+      result->Path = FolderPath;
+      result->Name = entry.Name;
+      result->DateTime = DosDateTimeToDateTime(entry.DosTime);
+      result->Size = entry.Size;
+      result->Attr = entry.Attr;
+      BufferResult(std::move(result));
+      Delivered[i] = true;
+      if (BufferCount >= kDeliveryBatch) FlushResults(false);
+    }
+    if (!Terminated() && MaskIndex == 0 && IsSubFolder(entry)) {
+      PSearchTask child = CopyTask(*Task);
+      child->Path = folder + entry.Name;
+      Manager.AddTask(std::move(child));
+    }
+    if (Terminated()) break;
+  }
+  if (!Terminated()) FlushResults(true);
+}
+
+bool TFileThread::IsMatch(TDirEntry& entry) {
+  // Attribute bits known without a stat can reject at once.
+  if (!Filter->AttributesPass(entry.Attr & entry.KnownAttr)) return false;
+  if (!CompiledMasks[static_cast<size_t>(MaskIndex)].Matches(entry.Name)) return false;
+  const uint32_t unsettled = kTestedAttr & ~entry.KnownAttr;
+  if ((unsettled & ~Task->FileAttr) != 0 || Filter->NeedsSizeOrTime()) {
+    Listing->Detail(entry);
+    if (!Filter->AttributesPass(entry.Attr)) return false;
+  }
+  return !Filter->NeedsSizeOrTime() || Filter->SizeAndTimePass(entry.Size, entry.DosTime);
+}
+
+bool TFileThread::IsSubFolder(TDirEntry& entry) {
+  if (entry.IsLink) return false;
+  if ((entry.KnownAttr & kAttrDirectory) == 0) Listing->Detail(entry);
+  return entry.IsWalkableFolder();
+}

@@ -1,0 +1,50 @@
+#pragma once
+// TFileThread: the folder walker. It lists its task's folder once (not the sub-folders)
+// and makes one pass over that listing per mask of the task's mask list, in order. An
+// entry that passes the filter and a mask becomes a result, delivered once, by the first
+// mask it matches. On the first pass every sub-folder (hidden ones included, links to
+// folders excepted) goes back to the manager as a new task, whether or not it is a
+// result itself. A folder that cannot be listed yields nothing and logs nothing; a
+// malformed mask ends the run before the folder is listed.
+//
+// Reading an entry's size, time and read-only bit costs a stat, so it is read only when
+// the filter needs it for an entry whose name matches, or for a result.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/entry_filter.h"
+#include "engine/masks.h"
+#include "engine/search_thread.h"
+#include "platform/dir_listing.h"
+
+class TFileThread final : public TSearchThread {
+ public:
+  using TSearchThread::TSearchThread;
+  ~TFileThread() override;
+
+  // Results are offered to the store whenever this many wait in the batch.
+  static constexpr int32_t kDeliveryBatch = 128;
+
+ protected:
+  void Run() override;
+
+ private:
+  // One pass, with the mask at MaskIndex, over folder (which ends with its separator).
+  // The first pass lists the folder; later passes reuse that listing.
+  void WalkFolder(const std::string& folder);
+  // The filter and the mask at MaskIndex; cheap tests first, a stat only when needed.
+  bool IsMatch(TDirEntry& entry);
+  bool IsSubFolder(TDirEntry& entry);
+
+  int32_t MaskIndex = 0;
+  std::vector<std::string> Masks;
+  std::vector<TMask> CompiledMasks;   // one per entry of Masks
+  std::optional<TEntryFilter> Filter;
+  std::unique_ptr<TDirListing> Listing;  // the folder's one listing; null when unlistable
+  std::vector<TDirEntry> Entries;        // the listing's entries, without "." and ".."
+  std::vector<bool> Delivered;           // per entry: an earlier pass made it a result
+  TPathRef FolderPath;                   // shared by every result of this folder
+};

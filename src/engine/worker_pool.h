@@ -1,0 +1,46 @@
+#pragma once
+// The OS threads that run one search manager's workers. Threads are created on demand
+// and kept for reuse until Shutdown, so a search of many small folders does not pay a
+// thread creation per folder. Jobs run in the order they were submitted; how many run
+// at once is the manager's business (it submits at most MaxThreads workers at a time,
+// plus workers that are finishing).
+//
+// Lock: Lock is a leaf, taken under the manager's QueueLock by Submit; no job runs
+// while it is held.
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TWorkerPool {
+ public:
+  TWorkerPool() = default;
+  ~TWorkerPool();  // Shutdown
+  TWorkerPool(const TWorkerPool&) = delete;
+  TWorkerPool& operator=(const TWorkerPool&) = delete;
+
+  // Queues job for a pool thread and returns at once; a job must not throw. When no
+  // thread is free a new one is created; if that fails while other threads exist, the
+  // job waits for one of them. Throws std::system_error, with the job not queued, only
+  // when the pool has no thread at all and none can be created.
+  void Submit(std::function<void()> job);
+
+  // Runs every job already queued, then ends and joins every thread. Not from a job.
+  void Shutdown();
+
+  // Threads created so far (for tests and benchmarks).
+  size_t ThreadCount();
+
+ private:
+  void ThreadMain();
+
+  std::mutex Lock;
+  std::condition_variable JobReady;
+  std::deque<std::function<void()>> Jobs;  // guarded by Lock
+  std::vector<std::thread> Threads;        // guarded by Lock
+  size_t IdleThreads = 0;                  // guarded by Lock: threads waiting for a job
+  bool Stopping = false;                   // guarded by Lock
+};
