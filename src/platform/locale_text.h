@@ -17,7 +17,7 @@ std::string FormatShortDate(int year, int month, int day);
 // The time of day in the user's long time format (e.g. "10:00:02" in the C locale).
 std::string FormatLongTime(int hour, int minute, int second);
 
-// Replaces the user's locale with the named one, for tests. False (and nothing
-// changes) when the system has no such locale. Not to be called while other threads
+// Replaces the user's locale with the named one ("" reads the environment again), for
+// tests. False (and nothing changes) when the system has no such locale. Not to be called while other threads
 // format or compare.
 bool SetUserLocaleForTesting(const char* localeName);
