@@ -3,6 +3,7 @@
 #include "engine/search_manager.h"
 #include "platform/named_mutex.h"
 #include "platform/ui_thread.h"
+#include "results/logger.h"
 #include "results/result_manager.h"
 
 namespace {
@@ -68,6 +69,10 @@ void TSearchThread::NotifyThreadChange() {
 
 void TSearchThread::NotifyResultsChanged() {
   Synchronize([this] { ResultStore.Changed(); });
+}
+
+void TSearchThread::NotifyLogChanged() {
+  Synchronize([this] { ErrorLog.Changed(); });
 }
 
 void TSearchThread::Synchronize(const std::function<void()>& call) { UiThread().InvokeAndWait(call); }

@@ -64,7 +64,8 @@ class TSearchThread {
   // The notifications, each run on the UI thread while this worker waits.
   void NotifyThreadChange();     // the manager's OnThreadChange
   void NotifyResultsChanged();   // the result store's Changed
-  // Any other call on the UI thread (the network worker notifies its error log so).
+  void NotifyLogChanged();       // the error log's Changed
+  // Runs call on the UI thread and waits for it.
   void Synchronize(const std::function<void()>& call);
 
   PSearchTask Task;                 // owned; freed by the destructor

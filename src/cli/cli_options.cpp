@@ -1,0 +1,195 @@
+#include "cli/cli_options.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "engine/masks.h"
+#include "platform/dos_time.h"
+
+namespace {
+
+struct TCliOption {
+  char Short;        // 0: long form only
+  const char* Long;  // without the leading "--"
+  bool TakesValue;
+  void (*Apply)(TCliOptions& options, const std::string& name, const std::string& value);
+};
+
+int64_t ParseInteger(const std::string& option, const std::string& text, int64_t low, int64_t high) {
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || ptr != end || value < low || value > high)
+    throw TUsageError(option + ": \"" + text + "\" is not a number from " + std::to_string(low) +
+                      " to " + std::to_string(high));
+  return value;
+}
+
+constexpr int64_t kMaxBytes = INT64_MAX;
+
+const TCliOption kOptions[] = {
+    {'a', "attributes", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.FileAttr = ParseAttributeLetters(n, v); }},
+    {0, "size-from", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.FileSizeFrom = ParseInteger(n, v, 0, kMaxBytes); }},
+    {0, "size-to", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.FileSizeTo = ParseInteger(n, v, 0, kMaxBytes); }},
+    {0, "time-from", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.FileTimeFrom = ParseLocalDateTime(n, v); }},
+    {0, "time-to", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.FileTimeTo = ParseLocalDateTime(n, v); }},
+    {'j', "threads", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.Threads = static_cast<int32_t>(ParseInteger(n, v, 1, 12)); }},
+    {'l', "long", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Long = true; }},
+    {'0', "print0", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Print0 = true; }},
+    {'h', "help", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Help = true; }},
+    {0, "version", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Version = true; }},
+};
+
+const TCliOption* FindLong(const std::string& name) {
+  for (const TCliOption& option : kOptions)
+    if (name == option.Long) return &option;
+  return nullptr;
+}
+
+const TCliOption* FindShort(char name) {
+  for (const TCliOption& option : kOptions)
+    if (option.Short != 0 && option.Short == name) return &option;
+  return nullptr;
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  const size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// A folder as the engine takes it: no trailing separator, except for the root itself.
+std::string FolderWithoutSeparator(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+uint32_t ParseAttributeLetters(const std::string& option, const std::string& letters) {
+  uint32_t attr = 0;
+  for (char letter : letters) {
+    switch (letter) {
+      case 'R': case 'r': attr |= 0x01; break;
+      case 'H': case 'h': attr |= 0x02; break;
+      case 'S': case 's': attr |= 0x04; break;
+      case 'A': case 'a': attr |= 0x20; break;
+      case 'D': case 'd': attr |= 0x10; break;
+      default:
+        throw TUsageError(option + ": unknown attribute letter '" + std::string(1, letter) +
+                          "' (use R, H, S, A, D)");
+    }
+  }
+  return attr;
+}
+
+double ParseLocalDateTime(const std::string& option, const std::string& text) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+  const int fields = std::sscanf(text.c_str(), "%4d-%2d-%2d%n %2d:%2d%n:%2d%n", &year, &month,
+                                 &day, &used, &hour, &minute, &used, &second, &used);
+  const bool shapeOk = (fields == 3 || fields == 5 || fields == 6) &&
+                       static_cast<size_t>(used) == text.size();
+  static const int kDaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  const bool valueOk = year >= 1 && month >= 1 && month <= 12 && day >= 1 &&
+                       day <= (month == 2 && !leap ? 28 : kDaysInMonth[month - 1]) && hour < 24 &&
+                       minute < 60 && second < 60 && hour >= 0 && minute >= 0 && second >= 0;
+  if (!shapeOk || !valueOk)
+    throw TUsageError(option + ": \"" + text + "\" is not a date \"YYYY-MM-DD\" or \"YYYY-MM-DD HH:MM[:SS]\"");
+  return EncodeDateTime(year, month, day, hour, minute, second);
+}
+
+TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
+  TCliOptions options;
+  std::vector<std::string> positional;
+  bool optionsEnded = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg[1] == '-') {  // --name or --name=value
+      const size_t equals = arg.find('=');
+      const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      const TCliOption* option = FindLong(name);
+      if (option == nullptr) throw TUsageError("unknown option --" + name);
+      std::string value;
+      if (option->TakesValue) {
+        if (equals != std::string::npos) value = arg.substr(equals + 1);
+        else if (i + 1 < args.size()) value = args[++i];
+        else throw TUsageError("--" + name + " needs a value");
+      } else if (equals != std::string::npos) {
+        throw TUsageError("--" + name + " takes no value");
+      }
+      option->Apply(options, "--" + name, value);
+      continue;
+    }
+    // -x, a cluster of flags (-l0), or -xVALUE / -x VALUE
+    for (size_t k = 1; k < arg.size(); ++k) {
+      const TCliOption* option = FindShort(arg[k]);
+      if (option == nullptr) throw TUsageError(std::string("unknown option -") + arg[k]);
+      const std::string name = std::string("-") + arg[k];
+      if (!option->TakesValue) {
+        option->Apply(options, name, std::string());
+        continue;
+      }
+      std::string value;
+      if (k + 1 < arg.size()) value = arg.substr(k + 1);
+      else if (i + 1 < args.size()) value = args[++i];
+      else throw TUsageError(name + " needs a value");
+      option->Apply(options, name, value);
+      break;
+    }
+  }
+  if (options.Help || options.Version) return options;
+  if (positional.empty()) throw TUsageError("missing PATTERN");
+  if (positional.size() > 2) throw TUsageError("unexpected argument \"" + positional[2] + "\"");
+  options.Pattern = Trimmed(positional[0]);
+  if (options.Pattern.empty()) options.Pattern = "*.*";
+  for (const std::string& mask : SplitMasks(options.Pattern)) {
+    try {
+      TMask compiled(mask);
+    } catch (const TMaskError& error) {
+      throw TUsageError(error.what());
+    }
+  }
+  if (positional.size() == 2) {
+    if (positional[1].empty()) throw TUsageError("LOCATION is empty");
+    options.Location = FolderWithoutSeparator(positional[1]);
+  }
+  return options;
+}
+
+std::string CliUsage() {
+  return "Usage: lanternquest-cli [OPTIONS] PATTERN [LOCATION]\n"
+         "Finds files whose names match PATTERN in LOCATION and every folder below it.\n"
+         "\n"
+         "  PATTERN                 masks separated by \";\" or \",\" (* ? [a-z] [!a-z]);\n"
+         "                          blank means \"*.*\"\n"
+         "  LOCATION                a folder (default: the current folder)\n"
+         "  -a, --attributes LETTERS  permitted attributes among R H S A D (default RAD)\n"
+         "      --size-from BYTES   smallest size, inclusive\n"
+         "      --size-to BYTES     largest size, inclusive\n"
+         "      --time-from TIME    earliest modification, \"YYYY-MM-DD[ HH:MM[:SS]]\", local\n"
+         "      --time-to TIME      latest modification, same form\n"
+         "  -j, --threads N         folders searched at once, 1 to 12 (default 12)\n"
+         "  -l, --long              tab-separated: name, size, date, time, attributes\n"
+         "  -0, --print0            end each name with NUL instead of a newline\n"
+         "  -h, --help              this text\n"
+         "      --version           the program's version\n"
+         "\n"
+         "Exit status: 0 when the search ran (with or without results), 2 for a bad\n"
+         "command line or pattern, 1 for any other failure.\n";
+}

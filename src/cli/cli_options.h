@@ -1,0 +1,40 @@
+#pragma once
+// The command line of lanternquest-cli: what it asks for, parsed and checked. Every
+// option is one row of a table in cli_options.cpp (its names, whether it takes a value,
+// and how it sets TCliOptions), so an option is added with one field and one row.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A bad command line; what() names the problem. The program exits with status 2.
+class TUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TCliOptions {
+  std::string Pattern = "*.*";  // trimmed; "*.*" when blank
+  std::string Location = ".";   // a folder; trailing separators removed
+  uint32_t FileAttr = 0x31;     // permitted attribute bits (R, A, D)
+  int64_t FileSizeFrom = -1;    // -1: no bound
+  int64_t FileSizeTo = -1;
+  double FileTimeFrom = 0.0;    // 0: no bound
+  double FileTimeTo = 0.0;
+  int32_t Threads = 12;
+  bool Long = false;            // tab-separated name, size, date, time, attributes
+  bool Print0 = false;          // NUL after each name instead of a newline
+  bool Help = false;
+  bool Version = false;
+};
+
+// Parses argv (argv[0] is the program). Throws TUsageError. The pattern's masks are
+// checked too, so a malformed mask is a usage error.
+TCliOptions ParseCliOptions(const std::vector<std::string>& args);
+
+// The --help text.
+std::string CliUsage();
+
+// Parsers of option values, each throwing TUsageError that names the option.
+uint32_t ParseAttributeLetters(const std::string& option, const std::string& letters);
+double ParseLocalDateTime(const std::string& option, const std::string& text);

@@ -1,0 +1,116 @@
+#include "cli/cli_search.h"
+
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+
+#include "cli/cli_progress.h"
+#include "engine/search_manager.h"
+#include "platform/dir_listing.h"
+#include "platform/ui_thread.h"
+#include "results/logger.h"
+#include "results/result_manager.h"
+#include "results/result_text.h"
+
+namespace {
+
+// Writes the results that the store gained since the last call. Runs inside the
+// store's Changed, which the delivering worker runs under the store's Lock, so calls
+// never overlap and the order of output is the order of delivery.
+class TResultPrinter {
+ public:
+  TResultPrinter(const TCliOptions& options, std::FILE* out) : Options(options), Out(out) {}
+
+  void PrintNew(const TResultManager& store) {
+    const size_t count = store.Count();
+    for (; Printed < count; ++Printed) Print(store.Item(Printed));
+  }
+  size_t Printed = 0;
+
+ private:
+  void Print(const TSearchResult& result) {
+    if (result.Path) std::fwrite(result.Path->data(), 1, result.Path->size(), Out);
+    std::fwrite(result.Name.data(), 1, result.Name.size(), Out);
+    if (Options.Long) {
+      const std::string fields = "\t" + SizeToText(result.Size) + "\t" + DateToText(result.DateTime) +
+                                 "\t" + TimeToText(result.DateTime) + "\t" + AttrToText(result.Attr);
+      std::fwrite(fields.data(), 1, fields.size(), Out);
+    }
+    std::fputc(Options.Print0 ? '\0' : '\n', Out);
+  }
+
+  const TCliOptions& Options;
+  std::FILE* Out;
+};
+
+PSearchTask RootTask(const TCliOptions& options) {
+  auto task = std::make_unique<TSearchTask>();
+  task->Path = options.Location;
+  task->Mask = options.Pattern;
+  task->FileAttr = options.FileAttr;
+  task->FileSizeFrom = options.FileSizeFrom;
+  task->FileSizeTo = options.FileSizeTo;
+  task->FileTimeFrom = options.FileTimeFrom;
+  task->FileTimeTo = options.FileTimeTo;
+  return task;
+}
+
+}  // namespace
+
+int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
+  if (!IsUncPath(options.Location) && !OpenDirListing(options.Location)) {
+    std::fprintf(err, "lanternquest-cli: cannot list folder \"%s\": %s\n", options.Location.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  // No state of this program is bound to one thread, so every hand-off runs on the
+  // worker that asks for it, serialised by one lock.
+  TDirectUiThread uiThread;
+  SetUiThread(&uiThread);
+  struct TRestoreUiThread {
+    ~TRestoreUiThread() { SetUiThread(nullptr); }
+  } restoreUiThread;
+
+  TResultManager store;
+  TLogger errorLog;
+  TResultPrinter printer(options, out);
+  TCliProgress progress(err, isatty(fileno(err)) == 1);
+  uint64_t workersEnded = 0;
+
+  std::mutex doneLock;  // a leaf lock: guards done
+  std::condition_variable doneSignal;
+  bool done = false;
+  store.OnChange = [&](TResultManager* changed) { printer.PrintNew(*changed); };
+  int status = 0;
+  {
+    TSearchManager manager(store, errorLog);
+    manager.MaxThreads = options.Threads;
+    manager.OnThreadChange = [&](TSearchManager* sender) {
+      ++workersEnded;
+      progress.Update(workersEnded, printer.Printed, sender->ActiveThreads());
+      if (!sender->IsFinished()) return;
+      std::lock_guard<std::mutex> lock(doneLock);
+      done = true;
+      doneSignal.notify_all();
+    };
+    try {
+      manager.AddTask(RootTask(options));
+      std::unique_lock<std::mutex> lock(doneLock);
+      doneSignal.wait(lock, [&] { return done; });
+    } catch (const std::exception& error) {
+      std::fprintf(err, "lanternquest-cli: %s\n", error.what());
+      status = 1;
+    }
+    // Destroying the manager waits until every worker is gone.
+  }
+  uiThread.InvokeAndWait([&] { progress.Clear(); });
+  std::fflush(out);
+  if (std::ferror(out)) {
+    std::fprintf(err, "lanternquest-cli: cannot write the results\n");
+    return 1;
+  }
+  return status;
+}

@@ -1,0 +1,37 @@
+// lanternquest-cli: finds files by name from the command line, on the search engine of
+// the window program.
+#include <clocale>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/cli_search.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  static char outputBuffer[1 << 16];
+  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+  TCliOptions options;
+  try {
+    options = ParseCliOptions(std::vector<std::string>(argv, argv + argc));
+  } catch (const TUsageError& error) {
+    std::fprintf(stderr, "lanternquest-cli: %s\nTry 'lanternquest-cli --help'.\n", error.what());
+    return 2;
+  }
+  if (options.Help) {
+    std::fputs(CliUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.Version) {
+    std::printf("lanternquest-cli %s\n", LQ_VERSION_STRING);
+    return 0;
+  }
+  try {
+    return RunCliSearch(options, stdout, stderr);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "lanternquest-cli: %s\n", error.what());
+    return 1;
+  }
+}
