@@ -1,0 +1,253 @@
+#include "platform/netapi.h"
+
+#include <libsmbclient.h>
+
+#include <cerrno>
+
+#include "platform/smb_client.h"
+#include "platform/smb_path.h"
+#include "platform/smb_probe.h"
+
+struct TNetEnum {
+  std::vector<NETRESOURCEA> Entries;
+  size_t Next = 0;
+};
+
+namespace {
+
+NETRESOURCEA MakeEntry(uint32_t type, uint32_t displayType, uint32_t usage, std::string remoteName,
+                       const char* comment) {
+  NETRESOURCEA entry;
+  entry.dwScope = RESOURCE_GLOBALNET;
+  entry.dwType = type;
+  entry.dwDisplayType = displayType;
+  entry.dwUsage = usage;
+  entry.lpRemoteName = std::move(remoteName);
+  if (comment != nullptr && *comment != '\0') entry.lpComment = std::string(comment);
+  entry.lpProvider = std::string(kSmbProviderName);
+  return entry;
+}
+
+uint32_t EntrySize(const NETRESOURCEA& entry) {
+  uint32_t size = kNetResourceRecordSize;
+  for (const auto* text : {&entry.lpLocalName, &entry.lpRemoteName, &entry.lpComment, &entry.lpProvider})
+    if (text->has_value()) size += static_cast<uint32_t>((*text)->size() + 1);
+  return size;
+}
+
+// Reads every entry of the open directory dir on ctx, keeping those of smbcType, and closes it.
+void ReadEntries(SMBCCTX* ctx, SMBCFILE* dir, unsigned smbcType,
+                 const std::function<void(const smbc_dirent&)>& keep) {
+  auto readdir = smbc_getFunctionReaddir(ctx);
+  while (const smbc_dirent* entry = readdir(ctx, dir))
+    if (entry->smbc_type == smbcType) keep(*entry);
+  smbc_getFunctionClosedir(ctx)(ctx, dir);
+}
+
+// Lists url through the browsing context (workgroups or a workgroup's servers).
+uint32_t ListBrowsed(const std::string& url, unsigned smbcType,
+                     const std::function<void(const smbc_dirent&)>& keep) {
+  uint32_t code = NO_ERROR;
+  WithSmbBrowseContext([&](SMBCCTX* ctx) {
+    if (ctx == nullptr) {
+      code = ERROR_NO_NETWORK;
+      return;
+    }
+    SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+    if (dir == nullptr) {
+      code = NetErrorFromErrno(errno);
+      return;
+    }
+    ReadEntries(ctx, dir, smbcType, keep);
+  });
+  return code;
+}
+
+// Opens url on this thread's context (after probing the host) and hands the open
+// directory to use, which must close it. Returns the failure, if any.
+uint32_t OpenOnThreadContext(const TUncName& name, const std::function<void(SMBCCTX*, SMBCFILE*)>& use) {
+  SMBCCTX* ctx = SmbThreadContext();
+  if (ctx == nullptr) return ERROR_NO_NETWORK;
+  if (uint32_t code = ProbeSmbHost(name.Host); code != NO_ERROR) return code;
+  std::string url = SmbUrl(name);
+  SMBCFILE* dir = nullptr;
+  int error = 0;
+  SmbConnectingCall([&] {
+    dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+    error = errno;
+    return dir != nullptr;
+  });
+  if (dir == nullptr) return NetErrorFromErrno(error);
+  use(ctx, dir);
+  return NO_ERROR;
+}
+
+uint32_t ListShares(const TUncName& server, std::vector<NETRESOURCEA>& entries) {
+  uint32_t code = NO_ERROR;
+  WithShareListingLock([&] {
+    code = OpenOnThreadContext(server, [&](SMBCCTX* ctx, SMBCFILE* dir) {
+      ReadEntries(ctx, dir, SMBC_FILE_SHARE, [&](const smbc_dirent& entry) {
+        std::string share(entry.name);
+        if (share.empty() || share.back() == '$') return;
+        entries.push_back(MakeEntry(RESOURCETYPE_DISK, RESOURCEDISPLAYTYPE_SHARE, RESOURCEUSAGE_CONNECTABLE,
+                                    UncText({server.Host, share, {}}), entry.comment));
+      });
+    });
+  });
+  return code;
+}
+
+// A share (or a folder below one) is its own single entry once it can be opened.
+uint32_t CheckShare(const TUncName& share, const NETRESOURCEA& record, std::vector<NETRESOURCEA>& entries) {
+  uint32_t code = OpenOnThreadContext(share, [](SMBCCTX* ctx, SMBCFILE* dir) {
+    smbc_getFunctionClosedir(ctx)(ctx, dir);
+  });
+  if (code != NO_ERROR) return code;
+  NETRESOURCEA entry = record;
+  entry.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+  entry.lpRemoteName = UncText(share);
+  if (!entry.lpProvider) entry.lpProvider = std::string(kSmbProviderName);
+  entries.push_back(std::move(entry));
+  return NO_ERROR;
+}
+
+uint32_t ListProvider(std::vector<NETRESOURCEA>& entries) {
+  uint32_t code = ListBrowsed("smb://", SMBC_WORKGROUP, [&](const smbc_dirent& entry) {
+    entries.push_back(MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_DOMAIN, RESOURCEUSAGE_CONTAINER,
+                                entry.name, entry.comment));
+  });
+  std::vector<std::string> servers = SmbConnectedServers();
+  for (const std::string& server : servers)
+    entries.push_back(MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_SERVER, RESOURCEUSAGE_CONTAINER, server,
+                                nullptr));
+  // Most networks no longer answer NetBIOS browsing: with servers connected by hand, that
+  // is no failure.
+  return servers.empty() ? code : NO_ERROR;
+}
+
+bool IsEntireNetwork(const NETRESOURCEA* record) {
+  return record == nullptr || (!record->lpRemoteName && !record->lpProvider);
+}
+
+bool IsProvider(const NETRESOURCEA& record) {
+  return record.dwDisplayType == RESOURCEDISPLAYTYPE_NETWORK ||
+         (record.lpRemoteName && *record.lpRemoteName == kSmbProviderName);
+}
+
+uint32_t ListContainer(const NETRESOURCEA* record, std::vector<NETRESOURCEA>& entries) {
+  if (IsEntireNetwork(record)) {
+    NETRESOURCEA provider = MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_NETWORK, RESOURCEUSAGE_CONTAINER,
+                                      kSmbProviderName, nullptr);
+    entries.push_back(std::move(provider));
+    return NO_ERROR;
+  }
+  if (record->lpProvider && *record->lpProvider != kSmbProviderName) return ERROR_BAD_NETPATH;
+  if (IsProvider(*record)) return ListProvider(entries);
+  const std::string remote = record->lpRemoteName.value_or("");
+  if (std::optional<TUncName> name = ParseUncName(remote)) {
+    if (name->Share.empty()) return ListShares(*name, entries);
+    return CheckShare(*name, *record, entries);
+  }
+  if (remote.empty() || remote.find_first_of("\\/") != std::string::npos) return ERROR_NOT_CONTAINER;
+  // A workgroup or domain: its servers, from browsing.
+  return ListBrowsed("smb://" + remote + "/", SMBC_SERVER, [&](const smbc_dirent& entry) {
+    entries.push_back(MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_SERVER, RESOURCEUSAGE_CONTAINER,
+                                std::string("\\\\") + entry.name, entry.comment));
+  });
+}
+
+}  // namespace
+
+uint32_t WNetOpenEnumA(uint32_t dwScope, uint32_t dwType, uint32_t /*dwUsage*/,
+                       const NETRESOURCEA* lpNetResource, HNETENUM* lphEnum) {
+  if (lphEnum == nullptr) return ERROR_INVALID_ADDRESS;
+  *lphEnum = nullptr;
+  if (dwScope != RESOURCE_GLOBALNET) return ERROR_NOT_SUPPORTED;
+  if (dwType != RESOURCETYPE_ANY && dwType != RESOURCETYPE_DISK) return ERROR_NOT_SUPPORTED;
+  auto handle = std::make_unique<TNetEnum>();
+  if (uint32_t code = ListContainer(lpNetResource, handle->Entries); code != NO_ERROR) return code;
+  *lphEnum = handle.release();
+  return NO_ERROR;
+}
+
+uint32_t WNetEnumResourceA(HNETENUM hEnum, uint32_t* lpcCount, std::vector<NETRESOURCEA>* lpBuffer,
+                           uint32_t* lpBufferSize) {
+  if (hEnum == nullptr) return ERROR_INVALID_HANDLE;
+  if (lpcCount == nullptr || lpBuffer == nullptr || lpBufferSize == nullptr) return ERROR_INVALID_ADDRESS;
+  lpBuffer->clear();
+  if (hEnum->Next >= hEnum->Entries.size()) {
+    *lpcCount = 0;
+    return ERROR_NO_MORE_ITEMS;
+  }
+  uint32_t used = 0;
+  while (hEnum->Next < hEnum->Entries.size() && lpBuffer->size() < *lpcCount) {
+    NETRESOURCEA& entry = hEnum->Entries[hEnum->Next];
+    uint32_t size = EntrySize(entry);
+    if (used + size > *lpBufferSize) break;
+    used += size;
+    lpBuffer->push_back(std::move(entry));
+    ++hEnum->Next;
+  }
+  if (lpBuffer->empty()) {
+    *lpBufferSize = EntrySize(hEnum->Entries[hEnum->Next]);
+    return ERROR_MORE_DATA;
+  }
+  *lpcCount = static_cast<uint32_t>(lpBuffer->size());
+  return NO_ERROR;
+}
+
+uint32_t WNetCloseEnum(HNETENUM hEnum) {
+  if (hEnum == nullptr) return ERROR_INVALID_HANDLE;
+  delete hEnum;
+  return NO_ERROR;
+}
+
+uint32_t SmbConnect(const std::string& remoteName, const TSmbCredentials& credentials) {
+  std::optional<TUncName> name = ParseUncName(remoteName);
+  if (!name || !name->Rest.empty()) return ERROR_INVALID_PARAMETER;
+  SMBCCTX* ctx = SmbThreadContext();
+  if (ctx == nullptr) return ERROR_NO_NETWORK;
+  if (uint32_t code = ProbeSmbHost(name->Host); code != NO_ERROR) return code;
+
+  TSmbCredentials previous = LookupSmbCredentials(name->Host, name->Share);
+  bool hadPrevious = RemoveSmbCredentials(name->Host, name->Share);
+  SetSmbCredentials(name->Host, name->Share, credentials);
+
+  // Without this the library would quietly try anonymous access after a refused password.
+  smbc_setOptionNoAutoAnonymousLogin(ctx, 1);
+  std::string url = SmbUrl(*name);
+  SMBCFILE* dir = nullptr;
+  int error = 0;
+  auto open = [&] {
+    SmbConnectingCall([&] {
+      dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+      error = errno;
+      return dir != nullptr;
+    });
+  };
+  if (name->Share.empty()) WithShareListingLock(open);
+  else open();
+  smbc_setOptionNoAutoAnonymousLogin(ctx, 0);
+
+  if (dir != nullptr) {
+    smbc_getFunctionClosedir(ctx)(ctx, dir);
+    return NO_ERROR;
+  }
+  RemoveSmbCredentials(name->Host, name->Share);
+  if (hadPrevious) SetSmbCredentials(name->Host, name->Share, previous);
+  // Refused while listing a server's shares can only be the user name or password.
+  if (name->Share.empty() && (error == EACCES || error == EPERM)) return ERROR_LOGON_FAILURE;
+  return NetErrorFromErrno(error);
+}
+
+uint32_t SmbDisconnect(const std::string& remoteName) {
+  std::optional<TUncName> name = ParseUncName(remoteName);
+  if (!name || !name->Rest.empty()) return ERROR_INVALID_PARAMETER;
+  return RemoveSmbCredentials(name->Host, name->Share) ? NO_ERROR : ERROR_NOT_CONNECTED;
+}
+
+std::vector<std::string> SmbConnectedServers() {
+  std::vector<std::string> servers;
+  for (const std::string& host : ConnectedSmbHosts()) servers.push_back("\\\\" + host);
+  return servers;
+}

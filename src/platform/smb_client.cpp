@@ -1,0 +1,260 @@
+#include "platform/smb_client.h"
+
+#include <libsmbclient.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <shared_mutex>
+
+#include "platform/smb_credentials.h"
+
+// libsamba-util's hook table for the library's locks and thread-local storage. The
+// library keeps a pointer to the table, so it must live for the whole process.
+extern "C" {
+enum smb_thread_lock_type { SMB_THREAD_LOCK = 1, SMB_THREAD_UNLOCK = 2 };
+struct smb_thread_functions {
+  int (*create_mutex)(const char* lockname, void** pplock, const char* location);
+  void (*destroy_mutex)(void* plock, const char* location);
+  int (*lock_mutex)(void* plock, enum smb_thread_lock_type lockType, const char* location);
+  int (*smb_thread_once)(pthread_once_t* once, void (*initFn)(void));
+  int (*create_tls)(const char* keyname, void** ppkey, const char* location);
+  void (*destroy_tls)(void** ppkey, const char* location);
+  int (*set_tls)(void* pkey, const void* pval, const char* location);
+  void* (*get_tls)(void* pkey, const char* location);
+};
+int smb_thread_set_functions(const struct smb_thread_functions* tf);
+}
+
+namespace {
+
+int CreateMutex(const char*, void** pplock, const char*) {
+  auto* mutex = new (std::nothrow) pthread_mutex_t;
+  if (mutex == nullptr) return ENOMEM;
+  pthread_mutex_init(mutex, nullptr);
+  *pplock = mutex;
+  return 0;
+}
+
+void DestroyMutex(void* plock, const char*) {
+  auto* mutex = static_cast<pthread_mutex_t*>(plock);
+  pthread_mutex_destroy(mutex);
+  delete mutex;
+}
+
+int LockMutex(void* plock, smb_thread_lock_type lockType, const char*) {
+  auto* mutex = static_cast<pthread_mutex_t*>(plock);
+  return lockType == SMB_THREAD_UNLOCK ? pthread_mutex_unlock(mutex) : pthread_mutex_lock(mutex);
+}
+
+int ThreadOnce(pthread_once_t* once, void (*initFn)(void)) { return pthread_once(once, initFn); }
+
+int CreateTls(const char*, void** ppkey, const char*) {
+  auto* key = new (std::nothrow) pthread_key_t;
+  if (key == nullptr) return ENOMEM;
+  int result = pthread_key_create(key, nullptr);
+  if (result != 0) {
+    delete key;
+    return result;
+  }
+  *ppkey = key;
+  return 0;
+}
+
+void DestroyTls(void** ppkey, const char*) {
+  if (*ppkey == nullptr) return;
+  auto* key = static_cast<pthread_key_t*>(*ppkey);
+  pthread_key_delete(*key);
+  delete key;
+  *ppkey = nullptr;
+}
+
+int SetTls(void* pkey, const void* pval, const char*) {
+  return pthread_setspecific(*static_cast<pthread_key_t*>(pkey), pval);
+}
+
+// The library asks for keys it has not created yet; those read as empty.
+void* GetTls(void* pkey, const char*) {
+  if (pkey == nullptr) return nullptr;
+  return pthread_getspecific(*static_cast<pthread_key_t*>(pkey));
+}
+
+const smb_thread_functions kThreadFunctions = {CreateMutex, DestroyMutex, LockMutex, ThreadOnce,
+                                               CreateTls,   DestroyTls,   SetTls,    GetTls};
+
+// The library's log lines would otherwise land on the terminal; nobody reads them.
+void DropLogLine(void*, int, const char*) {}
+
+// Lock order: ShareListingLock -> ProtocolLock (shared) -> FirstUseLock -> ContextLock, and
+// BrowseLock -> ProtocolLock (exclusive) -> ContextLock. ContextLock guards creating,
+// initialising and freeing contexts (the library's global state is not safe for that in
+// parallel); it is never held during network I/O.
+std::mutex ContextLock;
+// The library keeps the protocol range of new connections in process-wide settings, not
+// per context. Browsing narrows the range to SMB1 while it holds ProtocolLock exclusively;
+// every other call that may open a connection holds it shared.
+std::shared_mutex ProtocolLock;
+std::mutex FirstUseLock;
+std::atomic<bool> FirstUseDone{false};
+std::mutex ShareListingLock;
+std::mutex BrowseLock;
+SMBCCTX* BrowseContext = nullptr;  // guarded by BrowseLock
+
+std::once_flag InitOnce;
+bool InitOk = false;  // written once under InitOnce
+TSmbClientOptions Options;  // written once under InitOnce
+
+// A private folder for the library's state (name cache, locks), owned by this user.
+std::string PrivateStateDir() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string base = runtime && *runtime ? std::string(runtime) : std::string("/tmp");
+  std::string dir = base + "/lanternquest-smb-" + std::to_string(getuid());
+  mkdir(dir.c_str(), 0700);
+  struct stat st{};
+  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+    // Someone else holds that name: use a fresh folder of our own.
+    std::string pattern = base + "/lanternquest-smb-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return {};
+    dir = pattern;
+  }
+  for (const char* sub : {"/.smb", "/lock", "/cache", "/state", "/private", "/ncalrpc"})
+    mkdir((dir + sub).c_str(), 0700);
+  return dir;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+  std::string temp = path + "." + std::to_string(getpid()) + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    out << text;
+    if (!out.flush()) return false;
+  }
+  return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+std::string CommonConfig(const std::string& dir) {
+  return "[global]\n"
+         "  lock directory = " + dir + "/lock\n"
+         "  cache directory = " + dir + "/cache\n"
+         "  state directory = " + dir + "/state\n"
+         "  private dir = " + dir + "/private\n"
+         "  ncalrpc dir = " + dir + "/ncalrpc\n"
+         "  log level = 0\n"
+         "  client use kerberos = off\n"
+         "  client min protocol = NT1\n";
+}
+
+SMBCCTX* NewContext() {
+  SMBCCTX* ctx = smbc_new_context();
+  if (ctx == nullptr) return nullptr;
+  smbc_setDebug(ctx, 0);
+  smbc_setLogCallback(ctx, nullptr, DropLogLine);
+  smbc_setOptionUseKerberos(ctx, 0);
+  smbc_setOptionFallbackAfterKerberos(ctx, 0);
+  smbc_setOptionUseCCache(ctx, 0);
+  smbc_setTimeout(ctx, Options.RequestTimeoutMs);
+  smbc_setUser(ctx, "");
+  smbc_setFunctionAuthDataWithContext(ctx, AnswerSmbAuth);
+  if (smbc_init_context(ctx) == nullptr) {
+    smbc_free_context(ctx, 1);
+    return nullptr;
+  }
+  return ctx;
+}
+
+void InitOnceBody(const TSmbClientOptions& options) {
+  Options = options;
+  smb_thread_set_functions(&kThreadFunctions);
+  std::string dir = PrivateStateDir();
+  if (dir.empty()) return;
+  if (!WriteFileAtomically(dir + "/.smb/smb.conf", CommonConfig(dir))) return;
+
+  // The library reads $HOME/.smb/smb.conf when it first starts, instead of the host's
+  // /etc/samba/smb.conf. HOME is changed only for that moment, before other threads use it.
+  const char* oldHome = std::getenv("HOME");
+  std::string savedHome = oldHome ? oldHome : "";
+  setenv("HOME", dir.c_str(), 1);
+  SMBCCTX* probe = smbc_new_context();
+  if (oldHome) setenv("HOME", savedHome.c_str(), 1); else unsetenv("HOME");
+  if (probe == nullptr) return;
+
+  // Per-process choices go in a second file laid over the first.
+  std::string extra = "[global]\n";
+  if (!options.Interfaces.empty()) extra += "  interfaces = " + options.Interfaces + "\n";
+  if (!options.NameResolveOrder.empty())
+    extra += "  name resolve order = " + options.NameResolveOrder + "\n";
+  std::string extraPath = dir + "/.smb/process-" + std::to_string(getpid()) + ".conf";
+  bool ok = WriteFileAtomically(extraPath, extra) && smbc_setConfiguration(probe, extraPath.c_str()) == 0;
+  std::remove(extraPath.c_str());
+  smbc_free_context(probe, 1);
+  InitOk = ok;
+}
+
+// Frees this thread's context when the thread ends.
+struct TThreadContext {
+  SMBCCTX* Context = nullptr;
+  bool Failed = false;
+  ~TThreadContext() {
+    if (Context == nullptr) return;
+    std::lock_guard<std::mutex> guard(ContextLock);
+    smbc_free_context(Context, 1);
+  }
+};
+thread_local TThreadContext ThisThreadContext;
+
+}  // namespace
+
+bool SmbInitialize(const TSmbClientOptions& options) {
+  std::call_once(InitOnce, [&] {
+    std::lock_guard<std::mutex> guard(ContextLock);
+    InitOnceBody(options);
+  });
+  return InitOk;
+}
+
+SMBCCTX* SmbThreadContext() {
+  TThreadContext& holder = ThisThreadContext;
+  if (holder.Context != nullptr || holder.Failed) return holder.Context;
+  if (!SmbInitialize()) {
+    holder.Failed = true;
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(ContextLock);
+  holder.Context = NewContext();
+  holder.Failed = holder.Context == nullptr;
+  return holder.Context;
+}
+
+void WithSmbBrowseContext(const std::function<void(SMBCCTX*)>& call) {
+  std::lock_guard<std::mutex> browseGuard(BrowseLock);
+  if (BrowseContext == nullptr && SmbInitialize()) {
+    std::lock_guard<std::mutex> guard(ContextLock);
+    BrowseContext = NewContext();
+  }
+  std::unique_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+  if (BrowseContext != nullptr) smbc_setOptionProtocols(BrowseContext, "NT1", "NT1");
+  call(BrowseContext);
+  if (BrowseContext != nullptr) smbc_setOptionProtocols(BrowseContext, "NT1", "SMB3");
+}
+
+void WithShareListingLock(const std::function<void()>& call) {
+  std::lock_guard<std::mutex> guard(ShareListingLock);
+  call();
+}
+
+void SmbConnectingCall(const std::function<bool()>& call) {
+  std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+  if (FirstUseDone.load(std::memory_order_acquire)) {
+    call();
+    return;
+  }
+  std::lock_guard<std::mutex> guard(FirstUseLock);
+  if (call()) FirstUseDone.store(true, std::memory_order_release);
+}

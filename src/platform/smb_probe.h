@@ -1,0 +1,17 @@
+#pragma once
+// A short TCP probe of a host's SMB port, made before the library talks to the host: the
+// library waits 10 s for a host that drops packets, the probe at most kSmbProbeTimeoutMs.
+// Results are kept for a while per host so that a search does not probe for every folder.
+// Safe from any thread (ProbeLock, a leaf lock, is never held while waiting on the network).
+#include <cstdint>
+#include <string>
+
+inline constexpr int kSmbProbeTimeoutMs = 2000;
+
+// NO_ERROR when host accepts a TCP connection on its SMB port (the port set for it, else
+// 445 or 139) within kSmbProbeTimeoutMs; ERROR_BAD_NETPATH when it refuses, cannot be
+// resolved or does not answer in time.
+uint32_t ProbeSmbHost(const std::string& host);
+
+// Forgets every kept result (tests restart servers on the same address).
+void ForgetSmbProbes();
