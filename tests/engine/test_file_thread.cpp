@@ -1,0 +1,227 @@
+// The folder walker against real temporary trees: results equal an independent walk,
+// one delivery per entry, batch sizes, breadth-first order, and the cases where nothing
+// may be found.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/entry_filter.h"
+#include "engine/file_thread.h"
+#include "engine/masks.h"
+#include "platform/dos_time.h"
+#include "search_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Builds a tree with what the walker must treat specially: hidden files and folders,
+// a read-only file, a FIFO, a link to a folder, sizes and times on both sides of the
+// bounds used below, names with blanks, several dots and upper case.
+void BuildMixedTree(const TTempTree& tree) {
+  tree.File("a.txt", 5);
+  tree.File("B.TXT", 50);
+  tree.File("c.doc", 500);
+  tree.File("README");
+  tree.File("name with blanks.txt", 10);
+  tree.File("two.dots.txt", 100);
+  tree.File(".hidden.txt", 1);
+  tree.File("src/main.txt", 11);
+  tree.File("src/deep/er/leaf.doc", 2000);
+  tree.File(".secret/inside.txt", 3);
+  tree.File("src/old.txt", 42);
+  tree.Folder("empty");
+  tree.Folder("abc.txt");  // a folder whose name matches *.txt
+  chmod(tree.Path("c.doc").c_str(), 0444);
+  mkfifo(tree.Path("src/pipe.txt").c_str(), 0644);
+  symlink(tree.Path("src").c_str(), tree.Path("link").c_str());
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20);
+  fs::last_write_time(tree.Path("src/old.txt"), old);
+}
+
+// What the walker should find, worked out with the standard library's recursive walk
+// (which, like the walker, does not descend into links).
+std::vector<std::string> IndependentWalk(const TSearchTask& task) {
+  std::vector<std::string> masks = SplitMasks(task.Mask);
+  std::vector<std::string> found;
+  for (auto it = fs::recursive_directory_iterator(task.Path); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string path = it->path().string();
+    const std::string name = it->path().filename().string();
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) lstat(path.c_str(), &info);
+    TFilterEntry entry;
+    if (S_ISDIR(info.st_mode)) entry.Attr |= 0x10;
+    else if (!S_ISREG(info.st_mode)) entry.Attr |= 0x04;
+    if ((info.st_mode & S_IWUSR) == 0) entry.Attr |= 0x01;
+    if (name[0] == '.') entry.Attr |= 0x02;
+    entry.Size = info.st_size;
+    entry.Time = UnixTimeToDosDateTime(info.st_mtime);
+    if (!MatchesFilter(entry, task)) continue;
+    if (std::any_of(masks.begin(), masks.end(), [&](const std::string& m) { return MatchesMask(name, m); }))
+      found.push_back(path);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+struct TWalkCase {
+  const char* Label;
+  const char* Mask;
+  uint32_t Attr;
+  int64_t SizeFrom = 0;
+  int64_t SizeTo = 0;
+  bool RecentOnly = false;  // time bound: modified in the last ten years
+};
+
+class WalkTest : public testing::TestWithParam<std::tuple<THandOff, TWalkCase>> {};
+
+TEST_P(WalkTest, FindsWhatAnIndependentWalkFindsOnce) {
+  const auto [kind, walkCase] = GetParam();
+  TTempTree tree;
+  BuildMixedTree(tree);
+  TSearchRig rig(kind);
+  rig.Manager->MaxThreads = 3;
+  PSearchTask root = TSearchRig::Task(tree.Root, walkCase.Mask, walkCase.Attr);
+  root->FileSizeFrom = walkCase.SizeFrom;
+  root->FileSizeTo = walkCase.SizeTo;
+  if (walkCase.RecentOnly) {
+    const TDateTimeParts now = DecodeDateTime(DosDateTimeToDateTime(UnixTimeToDosDateTime(time(nullptr))));
+    root->FileTimeFrom = EncodeDateTime(now.Year - 10, 1, 1);
+  }
+  const std::vector<std::string> expected = IndependentWalk(*root);
+  rig.Run(std::move(root));
+  std::vector<std::string> found = rig.FullNames();
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, expected) << walkCase.Label;
+  EXPECT_EQ(rig.Log.Count(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MasksAndFilters, WalkTest,
+    testing::Combine(
+        testing::Values(THandOff::Queued, THandOff::Direct),
+        testing::Values(TWalkCase{"txt", "*.txt", 0x31}, TWalkCase{"everything", "*", 0x3F},
+                        TWalkCase{"dotted only", "*.*", 0x31},
+                        TWalkCase{"overlapping masks", "*.TXT;a*;*.t?t", 0x37},
+                        TWalkCase{"blank after comma", "*.txt, *.doc", 0x3F},
+                        TWalkCase{"complement set", "[!a-c]*", 0x3F},
+                        TWalkCase{"size bounds", "*", 0x31, 10, 100},
+                        TWalkCase{"time bound", "*.txt", 0x31, 0, 0, true})),
+    [](const auto& info) {
+      std::string name = std::string(std::get<0>(info.param) == THandOff::Queued ? "Queued_" : "Direct_") +
+                         std::get<1>(info.param).Label;
+      std::replace(name.begin(), name.end(), ' ', '_');
+      return name;
+    });
+
+TEST(FileThread, OnePassPerMaskInMaskOrderEachEntryOnce) {
+  TTempTree tree;
+  tree.File("a.txt");
+  tree.File("b.doc");
+  tree.File("c.txt");
+  tree.File("sub/x.doc");
+  TSearchRig rig(THandOff::Queued);
+  rig.Manager->MaxThreads = 1;
+  rig.Run(TSearchRig::Task(tree.Root, "*.doc;*.txt;a*"));
+  const std::vector<std::string> found = rig.FullNames();
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0], tree.Path("b.doc"));
+  // a.txt and c.txt in listing order, then the sub-folder, queued once.
+  EXPECT_EQ(std::count(found.begin(), found.end(), tree.Path("a.txt")), 1);
+  EXPECT_EQ(std::count(found.begin(), found.end(), tree.Path("c.txt")), 1);
+  EXPECT_EQ(found[3], tree.Path("sub/x.doc"));
+}
+
+TEST(FileThread, DeliversAnEmptyBatchThenBatchesOf128WhenUncontended) {
+  TTempTree tree;
+  for (int i = 0; i < 300; ++i) tree.File("f" + std::to_string(i) + ".txt");
+  TSearchRig rig(THandOff::Queued);
+  std::vector<size_t> deliveries;
+  size_t seen = 0;
+  rig.Store.OnChange = [&](TResultManager* store) {
+    deliveries.push_back(store->Count() - seen);
+    seen = store->Count();
+  };
+  rig.Run(TSearchRig::Task(tree.Root, "*.txt"));
+  EXPECT_EQ(deliveries, (std::vector<size_t>{0, 128, 128, 44}));
+}
+
+TEST(FileThread, WalksBreadthFirstWithOneThread) {
+  TTempTree tree;
+  for (const char* file : {"a/1/x/f", "a/2/f", "b/1/f", "b/f", "f", "c/1/x/y/f", "a/f"}) tree.File(file);
+  TSearchRig rig(THandOff::Direct);
+  rig.Manager->MaxThreads = 1;
+  rig.Run(TSearchRig::Task(tree.Root, "f"));
+  std::vector<size_t> depths;
+  for (const std::string& name : rig.FullNames())
+    depths.push_back(static_cast<size_t>(std::count(name.begin(), name.end(), '/')));
+  ASSERT_EQ(depths.size(), 7u);
+  EXPECT_TRUE(std::is_sorted(depths.begin(), depths.end()));
+}
+
+TEST(FileThread, FoldersAreWalkedWhetherOrNotTheyAreResults) {
+  TTempTree tree;
+  tree.File(".hid/in.txt");
+  tree.File("dir.txt/in.txt");
+  tree.File("real/in.txt");
+  symlink(tree.Path("real").c_str(), tree.Path("link.txt").c_str());
+  struct TCase { uint32_t Attr; std::vector<std::string> Expected; };
+  const TCase cases[] = {
+      // Hidden folders are walked though not results; links to folders never walked.
+      {0x31, {"dir.txt", "dir.txt/in.txt", ".hid/in.txt", "link.txt", "real/in.txt"}},
+      {0x21, {"dir.txt/in.txt", ".hid/in.txt", "real/in.txt"}},
+  };
+  for (const TCase& c : cases) {
+    TSearchRig rig(THandOff::Direct);
+    rig.Run(TSearchRig::Task(tree.Root, "*.txt", c.Attr));
+    std::vector<std::string> found = rig.FullNames(), expected;
+    for (const std::string& name : c.Expected) expected.push_back(tree.Path(name));
+    std::sort(found.begin(), found.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected) << "attributes " << c.Attr;
+  }
+}
+
+TEST(FileThread, SearchesThatFindNothingStillComplete) {
+  TTempTree tree;
+  tree.File("a.txt");
+  tree.File("sub/b.txt");
+  struct TCase { std::string Path, Mask; };
+  const TCase cases[] = {
+      {tree.Path("missing"), "*"},      // the root folder does not exist
+      {tree.Path("a.txt"), "*"},        // the root is a file
+      {tree.Root, "a["},                // malformed mask
+      {tree.Root, "*.txt;[]x"},         // one malformed mask among good ones
+      {tree.Root, ";;"},                // no masks at all
+  };
+  for (THandOff kind : {THandOff::Queued, THandOff::Direct}) {
+    for (const TCase& c : cases) {
+      TSearchRig rig(kind);
+      rig.Run(TSearchRig::Task(c.Path, c.Mask));
+      EXPECT_EQ(rig.Store.Count(), 0u) << c.Path << " " << c.Mask;
+      EXPECT_EQ(rig.Log.Count(), 0u);
+      EXPECT_TRUE(rig.Manager->IsFinished());
+    }
+  }
+}
+
+TEST(FileThread, ResultPathEndsWithSeparatorAndDetailsAreRead) {
+  TTempTree tree;
+  tree.File("sub/data.bin", 1234);
+  chmod(tree.Path("sub/data.bin").c_str(), 0444);
+  TSearchRig rig(THandOff::Direct);
+  rig.Run(TSearchRig::Task(tree.Path("sub") + "/", "*.bin"));
+  ASSERT_EQ(rig.Store.Count(), 1u);
+  const TSearchResult& result = rig.Store.Item(0);
+  EXPECT_EQ(*result.Path, tree.Path("sub") + "/");
+  EXPECT_EQ(result.Name, "data.bin");
+  EXPECT_EQ(result.Size, 1234);
+  EXPECT_EQ(result.Attr, 0x01u);
+  struct stat info {};
+  stat(tree.Path("sub/data.bin").c_str(), &info);
+  EXPECT_EQ(result.DateTime, DosDateTimeToDateTime(UnixTimeToDosDateTime(info.st_mtime)));
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// The search manager's pool with workers held at a gate: how many start, in what order,
+// what Stop frees, and that destroying a manager mid-search waits for every worker.
+#include <algorithm>
+#include <map>
+
+#include "engine/search_thread.h"
+#include "search_fixture.h"
+
+namespace {
+
+// What the gate workers of one test share. Every field is guarded by Lock.
+struct TGate {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  std::vector<std::string> StartOrder;
+  int Created = 0, Running = 0, MostRunning = 0, Releases = 0;
+  bool OpenAll = false;
+  bool AddChildOnRelease = false;
+
+  void Release(int count) {
+    std::lock_guard<std::mutex> lock(Lock);
+    Releases += count;
+    Changed.notify_all();
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(Lock);
+    OpenAll = true;
+    Changed.notify_all();
+  }
+  void WaitForStarts(size_t count) {
+    std::unique_lock<std::mutex> lock(Lock);
+    Changed.wait(lock, [&] { return StartOrder.size() >= count; });
+  }
+};
+
+// A worker that records its start and waits at the gate until released.
+class TGateWorker final : public TSearchThread {
+ public:
+  TGateWorker(TSearchManager& manager, PSearchTask task, TGate& gate)
+      : TSearchThread(manager, std::move(task), manager.ResultStore, manager.ErrorLog), Gate(gate) {}
+
+ protected:
+  void Run() override {
+    bool addChild = false;
+    {
+      std::unique_lock<std::mutex> lock(Gate.Lock);
+      Gate.StartOrder.push_back(Task->Path);
+      Gate.MostRunning = std::max(Gate.MostRunning, ++Gate.Running);
+      Gate.Changed.notify_all();
+      Gate.Changed.wait(lock, [&] { return Gate.OpenAll || Gate.Releases > 0; });
+      if (!Gate.OpenAll) --Gate.Releases;
+      --Gate.Running;
+      addChild = Gate.AddChildOnRelease;
+    }
+    if (addChild) Manager.AddTask(TSearchRig::Task(Task->Path + "/child", "*"));
+  }
+
+ private:
+  TGate& Gate;
+};
+
+class ManagerTest : public testing::TestWithParam<THandOff> {
+ protected:
+  ManagerTest() : Rig(GetParam()) {
+    Rig.Manager->SetWorkerFactory([this](TSearchManager& manager, PSearchTask task) {
+      std::lock_guard<std::mutex> lock(Gate.Lock);
+      ++Gate.Created;
+      return std::make_unique<TGateWorker>(manager, std::move(task), Gate);
+    });
+  }
+  void AddTasks(int count) {
+    for (int i = 0; i < count; ++i) Rig.Manager->AddTask(TSearchRig::Task("t" + std::to_string(i), "*"));
+  }
+  TGate Gate;  // outlives the rig, whose destruction waits for the workers
+  TSearchRig Rig;
+};
+
+TEST_P(ManagerTest, FreshManagerIsFinishedAndStopOnIdleChangesNothing) {
+  EXPECT_TRUE(Rig.Manager->IsFinished());
+  Rig.Manager->Stop();
+  EXPECT_TRUE(Rig.Manager->IsFinished());
+  Gate.Open();
+  Rig.Run(TSearchRig::Task("root", "*"));  // a stop on an idle manager refuses nothing
+  EXPECT_EQ(Gate.Created, 1);
+}
+
+TEST_P(ManagerTest, StartsAtMostMaxThreadsInQueueOrder) {
+  Rig.Manager->MaxThreads = 4;
+  AddTasks(10);
+  Gate.WaitForStarts(4);
+  EXPECT_EQ(Rig.Manager->ActiveThreads(), 4);
+  EXPECT_FALSE(Rig.Manager->IsFinished());
+  {
+    std::lock_guard<std::mutex> lock(Gate.Lock);
+    EXPECT_EQ(Gate.Created, 4);  // the fifth waits for a free slot
+  }
+  Gate.Release(1);
+  while (true) {  // the ended worker's slot goes to the oldest waiting task
+    std::unique_lock<std::mutex> lock(Gate.Lock);
+    if (Gate.StartOrder.size() >= 5) break;
+    lock.unlock();
+    Rig.Ui->PumpUiCalls(20);
+  }
+  Gate.Open();
+  Rig.WaitUntilFinished();
+  std::vector<std::string> expected;
+  for (int i = 0; i < 10; ++i) expected.push_back("t" + std::to_string(i));
+  EXPECT_EQ(Gate.StartOrder, expected);
+  EXPECT_EQ(Gate.MostRunning, 4);
+  EXPECT_EQ(Rig.Manager->ActiveThreads(), 0);
+}
+
+TEST_P(ManagerTest, StopFreesQueuedTasksAndIsFinalUntilTheNextSearch) {
+  Rig.Manager->MaxThreads = 4;
+  Gate.AddChildOnRelease = true;  // each running worker hands in a task after the stop
+  AddTasks(104);
+  Gate.WaitForStarts(4);
+  Rig.Manager->Stop();
+  EXPECT_FALSE(Rig.Manager->IsFinished());  // four still run
+  Gate.Open();
+  Rig.WaitUntilFinished();
+  EXPECT_EQ(Gate.Created, 4);  // neither the 100 queued nor the late children started
+  EXPECT_EQ(Rig.Manager->ActiveThreads(), 0);
+
+  // The next search starts normally.
+  Gate.AddChildOnRelease = false;
+  Rig.Run(TSearchRig::Task("again", "*"));
+  EXPECT_EQ(Gate.Created, 5);
+}
+
+TEST_P(ManagerTest, LoweringMaxThreadsDuringASearchOnlyDelaysStarts) {
+  Rig.Manager->MaxThreads = 3;
+  AddTasks(6);
+  Gate.WaitForStarts(3);
+  Rig.Manager->MaxThreads = 1;
+  Gate.Open();
+  Rig.WaitUntilFinished();
+  EXPECT_EQ(Gate.StartOrder.size(), 6u);
+}
+
+INSTANTIATE_TEST_SUITE_P(HandOffs, ManagerTest, testing::Values(THandOff::Queued, THandOff::Direct),
+                         HandOffName);
+
+// Destroying the manager while workers wait in a hand-off that nobody pumps: the
+// destructor must pump it and return only when every worker is gone.
+TEST(ManagerLifetime, DestroyingMidSearchWithAHandOffBlockedWaitsForEveryWorker) {
+  TTempTree tree;
+  for (int i = 0; i < 40; ++i) tree.File("d" + std::to_string(i % 8) + "/s" + std::to_string(i) + "/f.txt");
+  auto rig = std::make_unique<TSearchRig>(THandOff::Queued);
+  auto& ui = static_cast<TQueuedUiThread&>(*rig->Ui);
+  std::atomic<int> changes{0};
+  rig->Store.OnChange = [&](TResultManager*) { ++changes; };
+  rig->Manager->MaxThreads = 4;
+  rig->Manager->AddTask(TSearchRig::Task(tree.Root, "*.txt"));
+  ASSERT_TRUE(ui.WaitForPendingCalls(1, -1));  // a worker is held in its first delivery
+  rig->Manager.reset();
+  EXPECT_GE(changes.load(), 1);
+  rig.reset();  // the store and the log go only now
+}
+
+TEST(WorkerBatch, GrowsByFourThenSixteenThenAQuarter) {
+  const std::pair<int32_t, int32_t> steps[] = {{0, 4}, {8, 12}, {9, 25}, {64, 80}, {65, 81}, {80, 100}};
+  for (auto [capacity, grown] : steps) EXPECT_EQ(TSearchThread::GrownCapacity(capacity), grown) << capacity;
+}
+
+}  // namespace
