@@ -351,7 +351,8 @@ TRegistryHive::~TRegistryHive() {
 void TRegistryHive::Load() {
   int fd = ::open(File.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno != ENOENT) MoveAside("cannot be read: " + SystemReason(errno));
+    // No file (or no folder for it) is a first run; anything else is a file to protect.
+    if (errno != ENOENT && errno != ENOTDIR) MoveAside("cannot be read: " + SystemReason(errno));
     return;
   }
   std::string text;
