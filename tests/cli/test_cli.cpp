@@ -1,0 +1,163 @@
+// lanternquest-cli as a program: exit statuses, messages and the output forms.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs the program with args, stdout and stderr captured into files (not a terminal).
+TRun RunCli(const std::vector<std::string>& args, const std::string& scratch) {
+  const std::string outPath = scratch + "/out", errPath = scratch + "/err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> all{LQ_CLI_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  TRun run;
+  if (posix_spawn(&pid, LQ_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  run.Out = ReadAll(outPath);
+  run.Err = ReadAll(errPath);
+  return run;
+}
+
+std::vector<std::string> SortedSplit(const std::string& text, char end) {
+  std::vector<std::string> items;
+  std::string item;
+  for (char c : text) {
+    if (c == end) {
+      items.push_back(item);
+      item.clear();
+    } else {
+      item += c;
+    }
+  }
+  EXPECT_TRUE(item.empty()) << "output does not end with its terminator";
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+class CliTest : public testing::Test {
+ protected:
+  CliTest() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "lq-cli-XXXXXX").string();
+    Root = mkdtemp(pattern.data());
+    Tree = Root + "/tree";
+    for (const char* file : {"a.txt", "b.doc", "sub/c.txt", "sub/deeper/d.txt", ".hidden.txt"}) {
+      std::filesystem::create_directories(std::filesystem::path(Tree + "/" + file).parent_path());
+      std::ofstream(Tree + "/" + file) << "12345";
+    }
+  }
+  ~CliTest() override { std::filesystem::remove_all(Root); }
+  TRun Run(std::vector<std::string> args) { return RunCli(args, Root); }
+  std::string Root, Tree;
+};
+
+TEST_F(CliTest, PrintsEveryFullNameOncePerLine) {
+  const TRun run = Run({"*.txt", Tree + "/"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(SortedSplit(run.Out, '\n'),
+            (std::vector<std::string>{Tree + "/a.txt", Tree + "/sub/c.txt", Tree + "/sub/deeper/d.txt"}));
+  EXPECT_EQ(run.Err, "");
+}
+
+TEST_F(CliTest, OutputForms) {
+  const TRun nul = Run({"-0", "-j", "1", "*.txt;*.doc", Tree});
+  EXPECT_EQ(nul.Status, 0);
+  EXPECT_EQ(SortedSplit(nul.Out, '\0').size(), 4u);
+
+  const TRun longForm = Run({"--long", "--attributes=RHAD", "a.txt;.hidden.txt", Tree});
+  EXPECT_EQ(longForm.Status, 0);
+  const std::vector<std::string> lines = SortedSplit(longForm.Out, '\n');
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string& line : lines) {
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 4) << line;
+    EXPECT_NE(line.find("\t5 B\t"), std::string::npos) << line;
+  }
+  EXPECT_NE(lines[0].find("/.hidden.txt\t"), std::string::npos);
+  EXPECT_EQ(lines[0].substr(lines[0].rfind('\t')), "\tH");
+
+  const TRun sized = Run({"--size-from", "6", "*.*", Tree});  // every file has 5 bytes
+  EXPECT_EQ(sized.Status, 0);
+  EXPECT_EQ(sized.Out, "");
+}
+
+TEST_F(CliTest, ExitStatusesAndMessages) {
+  struct TCase {
+    std::vector<std::string> Args;
+    int Status;
+    const char* ErrorNames;  // a part of the message on stderr; "" for none
+  };
+  const std::string missing = Root + "/missing";
+  const TCase cases[] = {
+      {{"nothing-matches-this", Tree}, 0, ""},
+      {{"--help"}, 0, ""},
+      {{"--version"}, 0, ""},
+      {{}, 2, "PATTERN"},
+      {{"a[", Tree}, 2, "a["},
+      {{"*.txt;[]x", Tree}, 2, "[]x"},
+      {{"-j", "13", "*", Tree}, 2, "-j"},
+      {{"--threads=0", "*", Tree}, 2, "--threads"},
+      {{"-a", "RX", "*", Tree}, 2, "X"},
+      {{"--time-from", "2024-02-30", "*", Tree}, 2, "--time-from"},
+      {{"--size-to", "ten", "*", Tree}, 2, "--size-to"},
+      {{"--bogus", "*", Tree}, 2, "--bogus"},
+      {{"*", Tree, "extra"}, 2, "extra"},
+      {{"*", missing}, 1, "missing"},
+      {{"*", Tree + "/a.txt"}, 1, "a.txt"},
+  };
+  for (const TCase& c : cases) {
+    const TRun run = Run(c.Args);
+    const std::string label = c.Args.empty() ? "(none)" : c.Args[0];
+    EXPECT_EQ(run.Status, c.Status) << label << ": " << run.Err;
+    if (*c.ErrorNames) {
+      EXPECT_NE(run.Err.find(c.ErrorNames), std::string::npos) << label << ": " << run.Err;
+    }
+    if (c.Status == 2) {
+      EXPECT_EQ(run.Out, "") << label;
+    }
+  }
+  EXPECT_NE(Run({"--help"}).Out.find("Usage: lanternquest-cli"), std::string::npos);
+}
+
+TEST_F(CliTest, BlankPatternMeansNamesWithADot) {
+  std::ofstream(Tree + "/README") << "x";
+  const TRun run = Run({"  ", Tree});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out.find("README"), std::string::npos);
+  EXPECT_NE(run.Out.find("a.txt"), std::string::npos);
+}
+
+}  // namespace
