@@ -1,0 +1,53 @@
+// Lanternquest's entry: start-up in its fixed order, the event loop, and an exit that
+// never waits long for workers blocked on slow servers.
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "page/qt_ui_thread.h"
+#include "platform/registry.h"
+#include "platform/ui_thread.h"
+#include "shell/icons.h"
+#include "shell/lan01.h"
+#include "shell/texts.h"
+
+namespace {
+
+// How long the program waits at exit for stopped searches to end. Workers stuck in a
+// network call can take much longer; the program then ends without them.
+constexpr int kExitWaitMs = 2000;
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+
+  // The settings hive (the root key of every setting) is loaded before any window.
+  CurrentUserHive();
+  // Drag and drop needs no set-up with Qt.
+  // The single-instance guard comes here.
+
+  QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
+  QApplication::setApplicationDisplayName(QString::fromLatin1(kAppTitle));
+
+  TQtUiThread uiThread;
+  SetUiThread(&uiThread);
+
+  Tdm_icons icons;
+  auto window = std::make_unique<TLan01>();
+  window->show();
+  const int exitCode = application.exec();
+
+  if (!window->FinishRun(kExitWaitMs)) {
+    // Some worker is still blocked in a network call. The settings are saved and no
+    // window is left; ending the process now is the only way not to hang, and freeing
+    // the pages would pull the store from under that worker.
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+  }
+  window.reset();
+  SetUiThread(nullptr);
+  return exitCode;
+}

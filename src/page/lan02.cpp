@@ -1,0 +1,447 @@
+#include "page/lan02.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <exception>
+
+#include "engine/masks.h"
+#include "engine/search_manager.h"
+#include "page/log_model.h"
+#include "page/message_box.h"
+#include "page/result_model.h"
+#include "platform/ui_thread.h"
+#include "results/logger.h"
+#include "results/result_manager.h"
+#include "settings/program_options.h"
+#include "settings/setting.h"
+
+namespace {
+
+TLan02::TImageSource& ImageSourceSlot() {
+  static TLan02::TImageSource source;
+  return source;
+}
+
+QString ToDisplay(const std::string& text) { return QString::fromLocal8Bit(text); }
+std::string FromDisplay(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
+// Leading and trailing blanks (spaces, tabs, line breaks) removed; blanks inside stay.
+std::string Trimmed(const std::string& text) {
+  const auto isBlank = [](unsigned char c) { return c <= ' '; };
+  auto first = std::find_if_not(text.begin(), text.end(), isBlank);
+  auto last = std::find_if_not(text.rbegin(), text.rend(), isBlank).base();
+  return first < last ? std::string(first, last) : std::string();
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  return QString::compare(ToDisplay(a), ToDisplay(b), Qt::CaseInsensitive) == 0;
+}
+
+QAction* NewAction(QObject* owner, const char* caption, const char* hint, int image) {
+  auto* action = new QAction(QString::fromLatin1(caption), owner);
+  if (hint != nullptr) {
+    // A hint is "short|long": the short part is the tool tip, the long one the status tip.
+    const QString text = QString::fromLatin1(hint);
+    action->setToolTip(text.section(QLatin1Char('|'), 0, 0));
+    action->setStatusTip(text.section(QLatin1Char('|'), -1));
+  }
+  action->setProperty("ImageIndex", image);
+  if (image >= 0) action->setIcon(TLan02::Image(image));
+  return action;
+}
+
+QTableView* NewListView(QWidget* parent) {
+  auto* view = new QTableView(parent);
+  view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view->setShowGrid(true);
+  view->setWordWrap(false);
+  view->setCornerButtonEnabled(false);
+  view->verticalHeader()->hide();
+  // Fixed row heights: the view never measures rows, whatever their number.
+  view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
+  view->horizontalHeader()->setHighlightSections(false);
+  return view;
+}
+
+}  // namespace
+
+void TLan02::SetImageSource(TImageSource source) { ImageSourceSlot() = std::move(source); }
+
+QIcon TLan02::Image(int slot) {
+  return ImageSourceSlot() ? ImageSourceSlot()(slot) : QIcon();
+}
+
+TLan02::TLan02(QWidget* owner, std::vector<std::string>& inputHistory)
+    : QWidget(owner), InputHistory(inputHistory) {
+  CreateActions();
+  CreateComponents();
+
+  Store = std::make_unique<TResultManager>();
+  Store->OnChange = [this](TResultManager*) { SyncResultCount(); };
+  Log = std::make_unique<TLogger>();
+  Log->OnChange = [this](TLogger*) { SyncLogCount(); };
+  Manager = std::make_unique<TSearchManager>(*Store, *Log);
+  Manager->OnThreadChange = [this](TSearchManager*) { SearchStateChanged(); };
+  Settings = std::make_unique<TSetting>();
+  LoadPageDefaults(*Settings);
+
+  Results = new TResultModel(*Store, this);
+  lvResults->setModel(Results);
+  auto* header = lvResults->horizontalHeader();
+  header->setSectionResizeMode(TResultModel::colFileName, QHeaderView::Stretch);
+  for (int column : {TResultModel::colSize, TResultModel::colDate, TResultModel::colTime})
+    lvResults->setColumnWidth(column, 70);
+  header->setStretchLastSection(false);
+  LogRows = new TLogModel(*Log, this);
+  lvLog->setModel(LogRows);
+  lvLog->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  connect(lvResults->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { ScheduleUpdateActions(); });
+  UpdateActions();
+}
+
+TLan02::~TLan02() {
+  ShutDown();
+  // The manager waits for its workers, so nothing delivers to the store or the log
+  // once it is gone; the views let go of the models before the store and log go.
+  Manager.reset();
+  lvResults->setModel(nullptr);
+  lvLog->setModel(nullptr);
+  delete Results;
+  delete LogRows;
+  Store.reset();
+  Log.reset();
+  Settings.reset();
+}
+
+void TLan02::CreateActions() {
+  actStartSearch = NewAction(this, "Start search", "Start search|Start search", kStartImage);
+  actSelectMask = NewAction(this, "", "Select file mask", 28);
+  actOpenFile = NewAction(this, "Open file", "Open", -1);
+  actBrowseDir = NewAction(this, "Open folder", "Open folder", -1);
+  actSaveToFile = NewAction(this, "Save results", "Save", 12);
+  actLoadFromFile = NewAction(this, "Load result", nullptr, 10);
+  actExport = NewAction(this, "Export results", "Export results", 11);
+  static const char* const kSortCaptions[6] = {"Path", "File name", "Size", "Date", "Time", "Attr"};
+  QAction** sorts[6] = {&actSort_1, &actSort_2, &actSort_3, &actSort_4, &actSort_5, &actSort_6};
+  for (int i = 0; i < 6; ++i) {
+    *sorts[i] = NewAction(this, kSortCaptions[i], nullptr, -1);
+    (*sorts[i])->setData(i + 1);  // the sort key (tag) of the action
+  }
+  actClearResults = NewAction(this, "Clear results", nullptr, -1);
+  actFastFind = NewAction(this, "Find in results", nullptr, 2);
+
+  connect(actStartSearch, &QAction::triggered, this, [this] { actStartSearchExecute(); });
+  connect(actSelectMask, &QAction::triggered, this, [this] { actSelectMaskExecute(); });
+}
+
+std::array<QAction*, 6> TLan02::SortActions() const {
+  return {actSort_1, actSort_2, actSort_3, actSort_4, actSort_5, actSort_6};
+}
+
+void TLan02::CreateComponents() {
+  Panel1 = new QFrame(this);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setFixedHeight(35);
+  Label1 = new QLabel(QStringLiteral("File name or mask:"), Panel1);
+  cmbPattern = new QComboBox(Panel1);
+  cmbPattern->setEditable(true);
+  cmbPattern->setInsertPolicy(QComboBox::NoInsert);
+  cmbPattern->setFixedWidth(241);
+  cmbPattern->setProperty("HelpContext", 10);
+  Label1->setBuddy(cmbPattern);
+  btnSelectMask = new QToolButton(Panel1);
+  btnSelectMask->setDefaultAction(actSelectMask);
+  btnSelectMask->setAutoRaise(true);
+  btnSelectMask->setFixedSize(21, 21);
+  btnStart = new QToolButton(Panel1);
+  btnStop = new QToolButton(Panel1);
+  for (QToolButton* button : {btnStart, btnStop}) {
+    button->setDefaultAction(actStartSearch);
+    button->setAutoRaise(true);
+    button->setFixedSize(105, 22);
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  }
+  btnStop->hide();
+
+  auto* panelLayout = new QHBoxLayout(Panel1);
+  panelLayout->setContentsMargins(6, 4, 6, 4);
+  panelLayout->addWidget(Label1);
+  panelLayout->addWidget(cmbPattern);
+  panelLayout->addWidget(btnSelectMask);
+  panelLayout->addWidget(btnStart);
+  panelLayout->addWidget(btnStop);
+  panelLayout->addStretch(1);
+
+  Splitter1 = new QSplitter(Qt::Vertical, this);
+  Splitter1->setHandleWidth(4);
+  Splitter1->setChildrenCollapsible(false);
+  lvResults = NewListView(Splitter1);
+  lvResults->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvResults->setContextMenuPolicy(Qt::CustomContextMenu);
+  lvLog = NewListView(Splitter1);
+  lvLog->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvLog->setMinimumHeight(40);
+  Splitter1->addWidget(lvResults);
+  Splitter1->addWidget(lvLog);
+  // Growing the window grows the result list; the log pane keeps its height.
+  Splitter1->setStretchFactor(0, 1);
+  Splitter1->setStretchFactor(1, 0);
+  popMain = new QMenu(this);
+  popFileMasks = new QMenu(this);
+
+  auto* pageLayout = new QVBoxLayout(this);
+  pageLayout->setContentsMargins(0, 0, 0, 0);
+  pageLayout->setSpacing(0);
+  pageLayout->addWidget(Panel1);
+  pageLayout->addWidget(Splitter1, 1);
+
+  connect(cmbPattern, &QComboBox::editTextChanged, this, [this] { cmbPatternChange(); });
+}
+
+void TLan02::cmbPatternChange() {
+  if (PatternChange) PatternChange(cmbPattern);
+}
+
+void TLan02::actSelectMaskExecute() {
+  // The file-mask group menu is filled and opened by its own command handler, which
+  // replaces this connection; until then the button does nothing.
+}
+
+std::string TLan02::PatternText() const { return FromDisplay(cmbPattern->currentText()); }
+
+void TLan02::SetPatternItems(const std::vector<std::string>& items) {
+  const QSignalBlocker quiet(cmbPattern);
+  const QString text = cmbPattern->currentText();
+  cmbPattern->clear();
+  for (const std::string& item : items) cmbPattern->addItem(ToDisplay(item));
+  cmbPattern->setEditText(text);
+}
+
+int TLan02::ResultRowCount() const { return Results->RowCount(); }
+int TLan02::LogRowCount() const { return LogRows->RowCount(); }
+
+int TLan02::LogHeight() const {
+  const QList<int> sizes = Splitter1->sizes();
+  if (Splitter1->isVisible() && sizes.size() == 2 && sizes[1] > 0) return sizes[1];
+  return lvLog->property("RequestedHeight").isValid()
+             ? lvLog->property("RequestedHeight").toInt()
+             : lvLog->sizeHint().height();
+}
+
+void TLan02::SetLogHeight(int height) {
+  height = std::max(height, lvLog->minimumHeight());
+  lvLog->setProperty("RequestedHeight", height);
+  const QList<int> sizes = Splitter1->sizes();
+  const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : 0;
+  if (total > height)
+    Splitter1->setSizes({total - height, height});
+  else
+    Splitter1->setSizes({std::max(height * 3, 200), height});
+}
+
+void TLan02::actStartSearchExecute() {
+  if (!actStartSearch->isEnabled()) return;
+  if (actStartSearch->property("ImageIndex").toInt() == kStartImage)
+    StartSearch();
+  else
+    StopSearch(false);
+}
+
+void TLan02::StartSearch() {
+  // 1. The pattern, trimmed; an empty one searches for everything.
+  std::string pattern = Trimmed(PatternText());
+  if (pattern.empty()) {
+    pattern = "*.*";
+    {
+      const QSignalBlocker quiet(cmbPattern);
+      cmbPattern->setEditText(QStringLiteral("*.*"));
+    }
+    if (PatternChange) PatternChange(cmbPattern);
+  }
+  // A malformed mask would search everything and silently find nothing: say so instead,
+  // and start nothing.
+  try {
+    for (const std::string& mask : SplitMasks(pattern)) TMask check(mask);
+  } catch (const TMaskError& error) {
+    ShowErrorBox(this, QString::fromLocal8Bit(error.what()));
+    return;
+  }
+  IsCompletionPending = true;                                     // 2
+  Manager->MaxThreads = ProgramOptions().MaxThreads;              // 3
+  SavedPatternChange = std::move(PatternChange);                  // 4
+  PatternChange = nullptr;
+  actStartSearch->setEnabled(false);                              // 5
+  UpdatePatternHistory();                                         // 6
+  SetSearchButtonState(kStopImage);                               // 7
+  IsSearching = true;                                             // 8
+  ScheduleUpdateActions();
+  ClearResultsAndLog();                                           // 9
+
+  auto task = std::make_unique<TSearchTask>();                    // 10
+  task->Mask = pattern;
+  task->FileAttr = Settings->FileAttr;
+  task->FileSizeFrom = Settings->FileSizeFrom;
+  task->FileSizeTo = Settings->FileSizeTo;
+  task->FileTimeType = Settings->FileTimeType;
+  task->FileTimeFrom = Settings->FileTimeFrom;
+  task->FileTimeTo = Settings->FileTimeTo;
+  if (!Settings->NetResource)
+    task->Path = Settings->NetResPath;
+  else if (Settings->NetResource->dwUsage & RESOURCEUSAGE_CONNECTABLE)
+    task->Path = Settings->NetResource->lpRemoteName.value_or(std::string());
+  else
+    CopyNetResource(*Settings->NetResource, task->NetResource);
+
+  try {
+    Manager->AddTask(std::move(task));                            // 11
+  } catch (const std::exception& error) {
+    // No worker could be started: the search ends here, without a completion message,
+    // instead of staying "searching" for ever.
+    IsCompletionPending = false;
+    ShowErrorBox(this, QString::fromLocal8Bit(error.what()));
+    if (Manager->IsFinished()) {
+      SearchStateChanged();
+      return;
+    }
+  }
+  actStartSearch->setEnabled(true);                               // 12
+}
+
+void TLan02::UpdatePatternHistory() {
+  const std::string text = Trimmed(PatternText());
+  auto found = std::find_if(InputHistory.begin(), InputHistory.end(),
+                            [&](const std::string& entry) { return SameIgnoringCase(entry, text); });
+  if (found == InputHistory.end()) {
+    if (InputHistory.size() >= size_t(TProgramOptions::InputHistoryLimit)) InputHistory.pop_back();
+    InputHistory.insert(InputHistory.begin(), text);
+  } else {
+    std::rotate(InputHistory.begin(), found, found + 1);
+  }
+  const QSignalBlocker quiet(cmbPattern);
+  SetPatternItems(InputHistory);
+  cmbPattern->setEditText(ToDisplay(text));
+}
+
+void TLan02::SetSearchButtonState(int image) {
+  actStartSearch->setProperty("ImageIndex", image);
+  actStartSearch->setIcon(Image(image));
+  const char* text = image == kStopImage ? "Stop search" : "Start search";
+  actStartSearch->setText(QString::fromLatin1(text));
+  actStartSearch->setToolTip(QString::fromLatin1(text));
+  actStartSearch->setStatusTip(QString::fromLatin1(text));
+  btnStart->setVisible(image == kStartImage);
+  btnStop->setVisible(!btnStart->isVisibleTo(this));
+}
+
+void TLan02::StopSearch(bool force) {
+  if (!force && TProgramOptions::ConfirmStopSearch &&
+      !AskYesNo(this, QStringLiteral("Do you want stop search?"), QStringLiteral("Stop search")))
+    return;
+  actStartSearch->setEnabled(false);
+  Manager->Stop();
+}
+
+void TLan02::ClearResultsAndLog() {
+  Results->SetRowCount(0);
+  Store->Clear();
+  LogRows->SetRowCount(0);
+  Log->Clear();
+  lvResults->viewport()->update();
+  lvLog->viewport()->update();
+  ScheduleUpdateActions();
+}
+
+void TLan02::SearchStateChanged() {
+  ActiveThreads = Manager->ActiveThreads();
+  if (Manager->IsFinished()) {
+    SyncResultCount();
+    Results->Flush();
+    IsSearching = false;
+    SetSearchButtonState(kStartImage);
+    PatternChange = SavedPatternChange;
+    actStartSearch->setEnabled(true);
+    ScheduleUpdateActions();
+    if (IsCompletionPending) {
+      IsCompletionPending = false;
+      if (ProgramOptions().MessageWhenComplete && !IsShutDown)
+        ShowMessageBox({this,
+                        QStringLiteral("Search complete.\r\n") + QString::number(ResultRowCount()) +
+                            QStringLiteral(" files found"),
+                        ApplicationTitle(), TMsgIcon::Information, TMsgButtons::Ok});
+    }
+  }
+  if (OnPageChange) OnPageChange(this);
+}
+
+void TLan02::SyncResultCount() {
+  const int count = int(Store->Count());
+  if (count == Results->RowCount()) return;
+  Results->SetRowCount(count);
+  ScheduleUpdateActions();
+  if (OnPageChange) OnPageChange(this);
+}
+
+void TLan02::SyncLogCount() {
+  const int count = int(Log->Count());
+  if (count == LogRows->RowCount()) return;
+  LogRows->SetRowCount(count);
+  if (count > 0) lvLog->scrollTo(LogRows->index(count - 1, 0), QAbstractItemView::EnsureVisible);
+}
+
+void TLan02::ScheduleUpdateActions() {
+  if (UpdateScheduled) return;
+  UpdateScheduled = true;
+  QTimer::singleShot(0, this, [this] { UpdateActions(); });
+}
+
+void TLan02::UpdateActions() {
+  UpdateScheduled = false;
+  const bool hasRows = ResultRowCount() > 0;
+  const bool idleWithRows = !IsSearching && hasRows;
+  const auto* selection = lvResults->selectionModel();
+  const bool oneSelected = selection != nullptr && selection->selectedRows().size() == 1;
+  actOpenFile->setEnabled(oneSelected);
+  actBrowseDir->setEnabled(oneSelected);
+  actSaveToFile->setEnabled(idleWithRows);
+  actLoadFromFile->setEnabled(!IsSearching);
+  actExport->setEnabled(idleWithRows);
+  for (QAction* sort : SortActions()) sort->setEnabled(idleWithRows);
+  actClearResults->setEnabled(idleWithRows);
+  actFastFind->setEnabled(hasRows);
+  emit ActionsUpdated();
+}
+
+void TLan02::ShutDown() {
+  IsShutDown = true;
+  PatternChange = nullptr;
+  SavedPatternChange = nullptr;
+  OnPageChange = nullptr;
+}
+
+bool TLan02::WaitForSearchEnd(int timeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!Manager->IsFinished()) {
+    const qint64 left = timeoutMs - clock.elapsed();
+    if (left <= 0) return false;
+    UiThread().PumpUiCalls(int(std::min<qint64>(left, 20)));
+  }
+  return true;
+}

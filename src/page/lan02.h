@@ -1,0 +1,192 @@
+#pragma once
+// TLan02: one search page. It owns, for its whole life, one search manager, one result
+// store, one error log and one TSetting, and presents the store and the log in two
+// virtual lists (lvResults, lvLog). It turns the pattern box and its settings into the
+// root search task, starts and stops the search, follows the notifications of the
+// manager, the store and the log, and keeps the shared pattern history.
+//
+// States: Ready (Searching false, start form), Searching (Searching true, stop form,
+// actStartSearch enabled), Stopping (Searching true, stop form, actStartSearch disabled).
+//
+// Threads: everything here runs on the UI thread. Workers reach the page only through
+// the notifications of the manager, the store and the log, which run on the UI thread
+// while the worker waits. The page takes no lock of its own.
+//
+// Destruction frees the manager first; the manager waits for its workers, so no worker
+// touches the store or the log after them. Call ShutDown on every page before destroying
+// any of them when several pages go at once.
+#include <QIcon>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTableView;
+class QToolButton;
+class TLogger;
+class TLogModel;
+class TResultManager;
+class TResultModel;
+class TSearchManager;
+class TSetting;
+
+// Image slots of the start/stop command in the shared image list.
+inline constexpr int kStartImage = 19;
+inline constexpr int kStopImage = 20;
+
+class TLan02 : public QWidget {
+  Q_OBJECT
+
+ public:
+  // A change handler of the pattern box (sender: the box).
+  using TPatternChange = std::function<void(QComboBox* sender)>;
+  // A notification with the page as sender.
+  using TPageEvent = std::function<void(TLan02* sender)>;
+  // Looks up an image of the shared 16 x 16 image list by slot.
+  using TImageSource = std::function<QIcon(int slot)>;
+
+  // inputHistory: the main window's pattern history, shared by all pages; it must
+  // outlive the page. The page's settings are loaded from the saved defaults.
+  TLan02(QWidget* owner, std::vector<std::string>& inputHistory);
+  ~TLan02() override;
+  TLan02(const TLan02&) = delete;
+  TLan02& operator=(const TLan02&) = delete;
+
+  // Components.
+  QFrame* Panel1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QComboBox* cmbPattern = nullptr;
+  QToolButton* btnSelectMask = nullptr;
+  QToolButton* btnStart = nullptr;
+  QToolButton* btnStop = nullptr;
+  QTableView* lvResults = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  QTableView* lvLog = nullptr;
+  QMenu* popMain = nullptr;       // the result list's popup menu (filled by its commands)
+  QMenu* popFileMasks = nullptr;  // the file-mask group menu
+
+  // The page's actions (actMain). Each carries its image slot as the "ImageIndex"
+  // property. Handlers of the result commands are connected by their own code; the
+  // enabling rules are evaluated by UpdateActions.
+  QAction* actStartSearch = nullptr;
+  QAction* actSelectMask = nullptr;
+  QAction* actOpenFile = nullptr;
+  QAction* actBrowseDir = nullptr;
+  QAction* actSaveToFile = nullptr;
+  QAction* actLoadFromFile = nullptr;
+  QAction* actExport = nullptr;
+  QAction* actSort_1 = nullptr;
+  QAction* actSort_2 = nullptr;
+  QAction* actSort_3 = nullptr;
+  QAction* actSort_4 = nullptr;
+  QAction* actSort_5 = nullptr;
+  QAction* actSort_6 = nullptr;
+  QAction* actClearResults = nullptr;
+  QAction* actFastFind = nullptr;
+  std::array<QAction*, 6> SortActions() const;
+
+  // Fields used by the result list's commands.
+  bool TypeToFind = false;
+  std::string LastDialogFolder;
+  int32_t DragStartX = -1;
+  int32_t DragStartY = -1;
+  bool Dragging = false;
+
+  // Raised with the page as sender whenever what the status bar shows may have changed.
+  TPageEvent OnPageChange;
+
+  // Owned engine objects; they live as long as the page.
+  TSearchManager& SearchManager() { return *Manager; }
+  TResultManager& ResultStore() { return *Store; }
+  TLogger& ErrorLog() { return *Log; }
+  TSetting& Setting() { return *Settings; }
+
+  bool Searching() const { return IsSearching; }
+  bool CompletionPending() const { return IsCompletionPending; }
+  int32_t ActiveThreadCount() const { return ActiveThreads; }
+  // The row counts of the two lists (always the counts last delivered).
+  int ResultRowCount() const;
+  int LogRowCount() const;
+  TResultModel& ResultModel() { return *Results; }
+  TLogModel& LogModel() { return *LogRows; }
+
+  // The pattern box's change handler. Set by the main window; detached while a search
+  // runs (kept in SavedPatternChange) so that editing the box leaves the tab caption.
+  void SetPatternChange(TPatternChange handler) { PatternChange = std::move(handler); }
+  const TPatternChange& GetPatternChange() const { return PatternChange; }
+  // Replaces the pattern box's drop-down items, keeping its text and handler quiet.
+  void SetPatternItems(const std::vector<std::string>& items);
+  std::string PatternText() const;
+
+  // Height of the error-log pane.
+  int LogHeight() const;
+  void SetLogHeight(int height);
+
+  // The start/stop command: starts in the start form, otherwise StopSearch(false).
+  void actStartSearchExecute();
+  // Stops the search; asks "Do you want stop search?" first unless force.
+  void StopSearch(bool force);
+  void SetSearchButtonState(int image);
+  void UpdatePatternHistory();
+  void ClearResultsAndLog();
+  // The manager's OnThreadChange handler.
+  void SearchStateChanged();
+  // The store's and the log's OnChange handlers.
+  void SyncResultCount();
+  void SyncLogCount();
+
+  // Evaluates the enabling rules of the page's commands now.
+  void UpdateActions();
+  // Evaluates them at the next idle moment; many requests before then give one update.
+  void ScheduleUpdateActions();
+
+  // Detaches every handler that could reach the user (completion message, tab caption,
+  // status bar) before the page is destroyed, for instance at exit while searches end.
+  void ShutDown();
+
+  // Waits (pumping the UI hand-off) until the page's search has ended or timeoutMs has
+  // passed; true when no worker runs any more.
+  bool WaitForSearchEnd(int timeoutMs);
+
+  // The shared image list, installed once by its holder at start-up.
+  static void SetImageSource(TImageSource source);
+  static QIcon Image(int slot);
+
+ signals:
+  // The enabling rules were evaluated: what they read (searching, rows, selection) may
+  // have changed. The main window re-evaluates its own rules then.
+  void ActionsUpdated();
+
+ private:
+  void CreateComponents();
+  void CreateActions();
+  void StartSearch();
+  void cmbPatternChange();
+  void actSelectMaskExecute();
+
+  std::vector<std::string>& InputHistory;
+  std::unique_ptr<TResultManager> Store;
+  std::unique_ptr<TLogger> Log;
+  std::unique_ptr<TSearchManager> Manager;
+  std::unique_ptr<TSetting> Settings;
+  TResultModel* Results = nullptr;  // owned by the page as a QObject child
+  TLogModel* LogRows = nullptr;     // owned by the page as a QObject child
+
+  TPatternChange PatternChange;
+  TPatternChange SavedPatternChange;
+  bool IsCompletionPending = false;
+  bool IsSearching = false;
+  int32_t ActiveThreads = 0;
+  bool UpdateScheduled = false;
+  bool IsShutDown = false;
+};

@@ -1,0 +1,58 @@
+#include "page/message_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+TMessageBoxHook& Hook() {
+  static TMessageBoxHook hook;
+  return hook;
+}
+
+QMessageBox::Icon ToQtIcon(TMsgIcon icon) {
+  switch (icon) {
+    case TMsgIcon::Information: return QMessageBox::Information;
+    case TMsgIcon::Question: return QMessageBox::Question;
+    case TMsgIcon::Warning: return QMessageBox::Warning;
+    case TMsgIcon::Stop: return QMessageBox::Critical;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook) {
+  TMessageBoxHook previous = std::move(Hook());
+  Hook() = std::move(hook);
+  return previous;
+}
+
+TMsgResult ShowMessageBox(const TMessageBoxRequest& request) {
+  if (Hook()) return Hook()(request);
+  const bool yesNo = request.Buttons == TMsgButtons::YesNo;
+  QMessageBox box(ToQtIcon(request.Icon), request.Caption, request.Text,
+                  yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, request.Parent);
+  if (yesNo) box.setEscapeButton(QMessageBox::No);
+  const int answer = box.exec();
+  if (!yesNo) return TMsgResult::Ok;
+  return answer == QMessageBox::Yes ? TMsgResult::Yes : TMsgResult::No;
+}
+
+QString ApplicationTitle() {
+  const QString title = QApplication::applicationDisplayName();
+  return title.isEmpty() ? QStringLiteral("Lanternquest") : title;
+}
+
+void ShowErrorBox(QWidget* parent, const QString& message) {
+  ShowMessageBox({parent, message, ApplicationTitle(), TMsgIcon::Stop, TMsgButtons::Ok});
+}
+
+bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
+  return ShowMessageBox({parent, text, caption, TMsgIcon::Question, TMsgButtons::YesNo}) ==
+         TMsgResult::Yes;
+}
+
+void ShowInformation(QWidget* parent, const QString& text, const QString& caption) {
+  ShowMessageBox({parent, text, caption, TMsgIcon::Information, TMsgButtons::Ok});
+}

@@ -1,0 +1,121 @@
+#include "shell/icons.h"
+
+#include <QPainter>
+
+#include "page/lan02.h"
+
+namespace {
+
+Tdm_icons* TheIcons = nullptr;
+
+// One slot of the list: the desktop theme's name for it and what to draw when the theme
+// has no such icon (a tinted rounded square with a short glyph).
+struct TImageSlot {
+  const char* ThemeName;
+  QRgb Tint;
+  const char* Glyph;
+};
+
+// Slots in list order; the comment says which command or node uses each.
+constexpr TImageSlot kSlots[kImageCount] = {
+    {"preferences-system", 0xff607d8b, "O"},      // 0 options
+    {"application-exit", 0xffb71c1c, "X"},        // 1 exit
+    {"edit-find", 0xff1565c0, "F"},               // 2 find in results
+    {"folder", 0xffe0a020, ""},                   // 3 folder node
+    {"help-contents", 0xff1e88e5, "?"},           // 4 help
+    {"document-properties", 0xff757575, "i"},     // 5
+    {"network-server", 0xff455a64, "S"},          // 6 server node
+    {"help-about", 0xff1e88e5, "i"},              // 7 about
+    {"document-open-recent", 0xff757575, "R"},    // 8
+    {"tab-new", 0xff2e7d32, "+"},                 // 9 new page
+    {"document-open", 0xffe0a020, "L"},           // 10 load results
+    {"document-export", 0xff6a1b9a, "E"},         // 11 export results
+    {"document-save", 0xff1565c0, "S"},           // 12 save results
+    {"folder-remote", 0xff00838f, "\\"},          // 13 share node
+    {"view-sort-ascending", 0xff5d4037, "A"},     // 14 sort by
+    {"view-refresh", 0xff757575, "~"},            // 15
+    {"tab-close", 0xffc62828, "-"},               // 16 close page
+    {"dialog-information", 0xfff9a825, "T"},      // 17 tip of day
+    {"network-workgroup", 0xff00695c, "N"},       // 18 entire network
+    {"media-playback-start", 0xff2e7d32, ">"},    // 19 start search
+    {"media-playback-stop", 0xffc62828, "#"},     // 20 stop search
+    {"network-workgroup", 0xff00897b, "D"},       // 21 provider / domain node
+    {"text-x-generic", 0xff757575, "t"},          // 22
+    {"edit-copy", 0xff546e7a, "C"},               // 23 copy
+    {"edit-paste", 0xff546e7a, "P"},              // 24
+    {"edit-delete", 0xff757575, "x"},             // 25
+    {"network-connect", 0xff2e7d32, "+"},         // 26 connect network resource
+    {"network-disconnect", 0xffc62828, "-"},      // 27 disconnect network resource
+    {"view-list-details", 0xff37474f, "*"},       // 28 select file mask
+};
+
+QPixmap DrawFallback(const TImageSlot& slot) {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QColor(slot.Tint).darker(140));
+  painter.setBrush(QColor(slot.Tint));
+  painter.drawRoundedRect(QRectF(1.5, 1.5, 13, 13), 3, 3);
+  if (slot.Glyph[0] != '\0') {
+    QFont font = painter.font();
+    font.setPixelSize(11);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, QString::fromLatin1(slot.Glyph));
+  }
+  return pixmap;
+}
+
+QPixmap Greyed(const QPixmap& source) {
+  QImage image = source.toImage().convertToFormat(QImage::Format_ARGB32);
+  for (int y = 0; y < image.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      const int grey = 128 + qGray(line[x]) / 3;
+      line[x] = qRgba(grey, grey, grey, qAlpha(line[x]) / 2);
+    }
+  }
+  return QPixmap::fromImage(image);
+}
+
+}  // namespace
+
+Tdm_icons::Tdm_icons() {
+  iml16.reserve(kImageCount);
+  Icons.reserve(kImageCount);
+  for (int slot = 0; slot < kImageCount; ++slot) {
+    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(kSlots[slot].ThemeName));
+    QPixmap normal = themed.isNull() ? QPixmap() : themed.pixmap(16, 16);
+    if (normal.isNull()) normal = DrawFallback(kSlots[slot]);
+    iml16.push_back(normal);
+    QIcon icon(normal);
+    if (slot < kGreyedImageCount) {
+      iml16gray.push_back(Greyed(normal));
+      icon.addPixmap(iml16gray.back(), QIcon::Disabled);
+    }
+    Icons.push_back(icon);
+  }
+  TheIcons = this;
+  TLan02::SetImageSource([this](int slot) { return Icon(slot); });
+}
+
+Tdm_icons::~Tdm_icons() {
+  TLan02::SetImageSource(nullptr);
+  if (TheIcons == this) TheIcons = nullptr;
+}
+
+QIcon Tdm_icons::Icon(int slot) const {
+  return slot >= 0 && slot < kImageCount ? Icons[slot] : QIcon();
+}
+
+QPixmap Tdm_icons::Image16(int slot) const {
+  return slot >= 0 && slot < kImageCount ? iml16[slot] : QPixmap();
+}
+
+QPixmap Tdm_icons::Image16Gray(int slot) const {
+  return slot >= 0 && slot < kGreyedImageCount ? iml16gray[slot] : QPixmap();
+}
+
+Tdm_icons* Tdm_icons::Instance() { return TheIcons; }

@@ -1,0 +1,37 @@
+#pragma once
+// Tdm_icons: the shared 16 x 16 image lists, created before the main window and kept for
+// the whole run. iml16 holds the 29 images of commands, tree nodes and list items (slots
+// 0 to 28); iml16gray the greyed versions of slots 0 to 20 for disabled tool buttons.
+// Images come from the desktop icon theme; a slot whose theme icon is missing is drawn
+// here, so no button is ever blank. Construction registers the images as the search
+// pages' image source; destruction unregisters them. UI thread only.
+#include <QIcon>
+#include <QPixmap>
+
+#include <vector>
+
+inline constexpr int kImageCount = 29;
+inline constexpr int kGreyedImageCount = 21;
+
+class Tdm_icons {
+ public:
+  Tdm_icons();
+  ~Tdm_icons();
+  Tdm_icons(const Tdm_icons&) = delete;
+  Tdm_icons& operator=(const Tdm_icons&) = delete;
+
+  // The image of a slot: its normal pixmap and, for slots 0 to 20, the greyed pixmap as
+  // the disabled form. A slot outside 0..28 gives an empty icon.
+  QIcon Icon(int slot) const;
+  // The pixmaps of the two lists; empty for a slot outside the list.
+  QPixmap Image16(int slot) const;
+  QPixmap Image16Gray(int slot) const;
+
+  // The holder created at start-up, or null.
+  static Tdm_icons* Instance();
+
+ private:
+  std::vector<QPixmap> iml16;
+  std::vector<QPixmap> iml16gray;
+  std::vector<QIcon> Icons;
+};

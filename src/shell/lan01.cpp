@@ -1,0 +1,498 @@
+#include "shell/lan01.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include <exception>
+
+#include "page/lan02.h"
+#include "page/message_box.h"
+#include "settings/main_settings.h"
+#include "settings/setting.h"
+#include "shell/icons.h"
+#include "shell/lan_tab_sheet.h"
+#include "shell/texts.h"
+
+namespace {
+
+QIcon ImageOf(int slot) {
+  Tdm_icons* icons = Tdm_icons::Instance();
+  return icons != nullptr ? icons->Icon(slot) : QIcon();
+}
+
+QAction* NewAction(QObject* owner, const char* category, const char* caption, const char* hint,
+                   int image) {
+  auto* action = new QAction(QString::fromLatin1(caption), owner);
+  action->setProperty("Category", QString::fromLatin1(category));
+  if (hint != nullptr) {
+    const QString text = QString::fromLatin1(hint);
+    action->setToolTip(text.section(QLatin1Char('|'), 0, 0));
+    action->setStatusTip(text.section(QLatin1Char('|'), -1));
+  }
+  action->setProperty("ImageIndex", image);
+  if (image >= 0) action->setIcon(ImageOf(image));
+  return action;
+}
+
+}  // namespace
+
+TLan01::TLan01(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(ApplicationTitle());
+  setMinimumSize(500, 400);
+  resize(650, 450);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame(QPoint(0, 0), QSize(650, 450));
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+
+  CreateActions();
+  CreateMenusAndToolBar();
+  pgcMain = new QTabWidget(this);
+  pgcMain->setDocumentMode(true);
+  setCentralWidget(pgcMain);
+  StatusBar = statusBar();
+  static constexpr int kPanelWidths[3] = {100, 100, 150};
+  for (int i = 0; i < 3; ++i) {
+    StatusPanels[i] = new QLabel(StatusBar);
+    StatusPanels[i]->setMinimumWidth(kPanelWidths[i]);
+    StatusBar->addWidget(StatusPanels[i], i == 2 ? 1 : 0);
+  }
+  connect(pgcMain, &QTabWidget::currentChanged, this, [this] { PageChange(); });
+
+  // Window creation: 1. defaults, 2. history and file masks, 3. the first page, 4. the
+  // page-change step, 5. the saved window state.
+  ShowTipAtStartup = true;
+  LogHeight = 92;
+  InputHistory = LoadInputHistory();
+  FileMaskGroups = LoadFileMasks();
+  actNewPageExecute();
+  PageChange();
+  ApplyMainSettings();
+
+  qApp->installEventFilter(this);
+}
+
+TLan01::~TLan01() {
+  qApp->removeEventFilter(this);
+  FinishRun(0);
+  // Pages go before the window's own members; every page is already detached.
+  while (pgcMain->count() > 0) {
+    QWidget* sheet = pgcMain->widget(0);
+    pgcMain->removeTab(0);
+    delete sheet;
+  }
+}
+
+void TLan01::CreateActions() {
+  actNewPage = NewAction(this, "Actions", "New page", "New page", 9);
+  actClosePage = NewAction(this, "Actions", "Close page", "Close page", 16);
+  actExit = NewAction(this, "File", "E&xit", "Exit|Quits the application", 1);
+  actOptions = NewAction(this, "Actions", "Options", nullptr, 0);
+  actAbout = NewAction(this, "Help", "About...", nullptr, 7);
+  actHelp = NewAction(this, "Help", "Help", nullptr, 4);
+  actTipOfDay = NewAction(this, "Help", "Tip of day", nullptr, 17);
+  actRestore = NewAction(this, "File", "Restore", "Restore", -1);
+  actConnDialog = NewAction(this, "Actions", "Connect network resource",
+                            "Connect network resource", 26);
+  actDisconnDialog = NewAction(this, "Actions", "Disconnect network resource",
+                               "Disconnect network resource", 27);
+  actBugReport = NewAction(this, "Help", "Bug report", "Bug report", -1);
+  actInfoRequest = NewAction(this, "Help", "Information request", "Information request", -1);
+  actHomePage = NewAction(this, "Help", "WWW Home page", "WWW Home page", -1);
+  actNull = new QAction(this);
+
+  // Every command re-checks its enabling rule right before it runs.
+  const auto wire = [this](QAction* action, void (TLan01::*execute)()) {
+    connect(action, &QAction::triggered, this, [this, action, execute] {
+      UpdateActions();
+      if (action->isEnabled()) (this->*execute)();
+    });
+  };
+  wire(actNewPage, &TLan01::actNewPageExecute);
+  wire(actClosePage, &TLan01::actClosePageExecute);
+  connect(actExit, &QAction::triggered, this, &QWidget::close);
+  wire(actOptions, &TLan01::actOptionsExecute);
+  wire(actAbout, &TLan01::actAboutExecute);
+  wire(actHelp, &TLan01::actHelpExecute);
+  wire(actTipOfDay, &TLan01::actTipOfDayExecute);
+  wire(actRestore, &TLan01::actRestoreExecute);
+  wire(actConnDialog, &TLan01::actConnDialogExecute);
+  wire(actDisconnDialog, &TLan01::actDisconnDialogExecute);
+  connect(actBugReport, &QAction::triggered, this, [this] {
+    OpenAddress((std::string("mailto:") + kBugReportAddress).c_str());
+  });
+  connect(actInfoRequest, &QAction::triggered, this, [this] {
+    OpenAddress((std::string("mailto:") + kInfoRequestAddress).c_str());
+  });
+  connect(actHomePage, &QAction::triggered, this, [this] { OpenAddress(kHomePageUrl); });
+
+  miLoad = NewItem(QStringLiteral("miLoad"));
+  miSave = NewItem(QStringLiteral("miSave"));
+  miExport = NewItem(QStringLiteral("miExport"));
+  miFastFind = NewItem(QStringLiteral("miFastFind"));
+  for (int i = 0; i < 6; ++i) {
+    miSort[i] = NewItem(QStringLiteral("miSort_%1").arg(i + 1));
+    miSort1[i] = NewItem(QStringLiteral("miSort1_%1").arg(i + 1));
+  }
+}
+
+QAction* TLan01::NewItem(const QString& name) {
+  auto* item = new QAction(this);
+  item->setObjectName(name);
+  connect(item, &QAction::triggered, this, [this, item] { RunBoundAction(item); });
+  BindItem(item, actNull);
+  return item;
+}
+
+void TLan01::CreateMenusAndToolBar() {
+  mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+  mnuFile->addAction(miLoad);
+  mnuFile->addAction(miSave);
+  mnuFile->addAction(miExport);
+  mnuFile->addSeparator();
+  mnuFile->addAction(actExit);
+
+  mnuActions = menuBar()->addMenu(QStringLiteral("&Actions"));
+  mnuActions->addAction(actNewPage);
+  mnuActions->addAction(actClosePage);
+  mnuActions->addSeparator();
+  mnuActions->addAction(actConnDialog);
+  mnuActions->addAction(actDisconnDialog);
+  mnuActions->addSeparator();
+  mnuActions->addAction(miFastFind);
+  mnuSortSub = mnuActions->addMenu(QStringLiteral("actSort"));
+  for (QAction* item : miSort1) mnuSortSub->addAction(item);
+  mnuActions->addSeparator();
+  mnuActions->addAction(actOptions);
+
+  mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+  mnuHelp->addAction(actHelp);
+  mnuHelp->addAction(actTipOfDay);
+  mnuHelp->addSeparator();
+  mnuFeedback = mnuHelp->addMenu(QStringLiteral("Feedback"));
+  mnuFeedback->addAction(actBugReport);
+  mnuFeedback->addAction(actInfoRequest);
+  mnuHelp->addAction(actHomePage);
+  mnuHelp->addAction(actAbout);
+
+  mnuSort = new QMenu(this);
+  for (QAction* item : miSort) mnuSort->addAction(item);
+
+  ToolBar = addToolBar(QStringLiteral("Main"));
+  ToolBar->setObjectName(QStringLiteral("ToolBar"));
+  ToolBar->setIconSize(QSize(16, 16));
+  ToolBar->setMovable(false);
+  const auto button = [this](QAction* item) {
+    auto* tool = new QToolButton(ToolBar);
+    tool->setDefaultAction(item);
+    tool->setAutoRaise(true);
+    ToolBar->addWidget(tool);
+    return tool;
+  };
+  ToolBar->addAction(actNewPage);
+  ToolBar->addAction(actClosePage);
+  ToolBar->addSeparator();
+  tbLoad = button(miLoad);
+  tbSave = button(miSave);
+  tbExport = button(miExport);
+  ToolBar->addSeparator();
+  tbFastFind = button(miFastFind);
+  tbSort = new QToolButton(ToolBar);
+  tbSort->setIcon(ImageOf(14));
+  tbSort->setToolTip(QStringLiteral("Sort"));
+  tbSort->setMenu(mnuSort);
+  tbSort->setPopupMode(QToolButton::InstantPopup);
+  tbSort->setAutoRaise(true);
+  ToolBar->addWidget(tbSort);
+  ToolBar->addSeparator();
+  ToolBar->addAction(actConnDialog);
+  ToolBar->addAction(actDisconnDialog);
+  ToolBar->addSeparator();
+  ToolBar->addAction(actOptions);
+  ToolBar->addSeparator();
+  ToolBar->addAction(actHelp);
+}
+
+// A page-specific item mirrors its action's caption, hint, image and enabled state,
+// and runs it when clicked.
+void TLan01::BindItem(QAction* item, QAction* target) {
+  if (auto link = BindingLinks.find(item); link != BindingLinks.end()) {
+    disconnect(link->second);
+    BindingLinks.erase(link);
+  }
+  Bindings[item] = target;
+  const auto mirror = [item, target] {
+    item->setText(target->text());
+    item->setIcon(target->icon());
+    item->setToolTip(target->toolTip());
+    item->setStatusTip(target->statusTip());
+    item->setEnabled(target != nullptr && target->isEnabled());
+  };
+  mirror();
+  BindingLinks[item] = connect(target, &QAction::changed, item, mirror);
+}
+
+QAction* TLan01::BoundAction(QAction* item) const {
+  auto found = Bindings.find(item);
+  return found == Bindings.end() ? nullptr : found->second;
+}
+
+void TLan01::RunBoundAction(QAction* item) {
+  QAction* target = BoundAction(item);
+  if (target == nullptr || target == actNull) return;
+  if (TLan02* page = ActivePage()) page->UpdateActions();
+  if (target->isEnabled()) target->trigger();
+}
+
+TLanTabSheet* TLan01::Sheet(int index) const {
+  return qobject_cast<TLanTabSheet*>(pgcMain->widget(index));
+}
+
+int TLan01::PageCount() const { return pgcMain->count(); }
+
+TLan02* TLan01::Page(int index) const {
+  TLanTabSheet* sheet = Sheet(index);
+  return sheet != nullptr ? sheet->Page : nullptr;
+}
+
+TLan02* TLan01::ActivePage() const { return Page(pgcMain->currentIndex()); }
+
+void TLan01::actNewPageExecute() {
+  if (PageCount() >= kMaxPages) return;
+  actNewPage->setEnabled(false);
+  TLanTabSheet* sheet = nullptr;
+  try {
+    sheet = new TLanTabSheet(pgcMain, InputHistory);
+    TLan02* page = sheet->Page;
+    const QString pattern = QString::fromLocal8Bit(page->PatternText());
+    {
+      // The tab is added without running the page-change step yet.
+      const QSignalBlocker quiet(pgcMain);
+      pgcMain->addTab(sheet, pattern.isEmpty() ? QString::fromLatin1(kNoPatternCaption) : pattern);
+    }
+    page->SetPatternChange([this](QComboBox* sender) { Lan021edtPatternChange(sender); });
+    page->OnPageChange = [this](TLan02*) { RefreshStatus(); };
+    page->SetLogHeight(LogHeight);
+    page->SetPatternItems(InputHistory);
+    connect(page, &TLan02::ActionsUpdated, this, [this] { ScheduleUpdateActions(); });
+    pgcMain->setCurrentWidget(sheet);
+    PageChange();
+  } catch (const std::exception&) {
+    // A page that cannot be built is discarded without a word; the others stay.
+    if (sheet != nullptr) {
+      pgcMain->removeTab(pgcMain->indexOf(sheet));
+      delete sheet;
+    }
+  }
+  RefreshStatus();
+  ScheduleUpdateActions();
+}
+
+void TLan01::actClosePageExecute() {
+  TLan02* page = ActivePage();
+  if (page == nullptr || page->Searching() || PageCount() < 2) return;
+  const int index = pgcMain->currentIndex();
+  TLanTabSheet* sheet = Sheet(index);
+  {
+    const QSignalBlocker quiet(pgcMain);
+    pgcMain->removeTab(index);
+  }
+  delete sheet;
+  PageChange();
+}
+
+void TLan01::PageChange() {
+  TLan02* page = ActivePage();
+  if (page != nullptr) {
+    BindItem(miLoad, page->actLoadFromFile);
+    BindItem(miSave, page->actSaveToFile);
+    BindItem(miExport, page->actExport);
+    BindItem(miFastFind, page->actFastFind);
+    const auto sorts = page->SortActions();
+    for (int i = 0; i < 6; ++i) {
+      BindItem(miSort[i], sorts[i]);
+      BindItem(miSort1[i], sorts[i]);
+    }
+    page->SetPatternItems(InputHistory);
+  }
+  RefreshStatus();
+  ScheduleUpdateActions();
+}
+
+void TLan01::RefreshStatus() {
+  TLan02* page = ActivePage();
+  if (page == nullptr) return;
+  StatusPanels[2]->setText(QString::fromLocal8Bit(page->Setting().NetResFullPath));
+  StatusPanels[1]->setText(QString::fromLatin1(kResultsPanel) +
+                           QString::number(page->ResultRowCount()));
+  StatusPanels[0]->setText(QString::fromLatin1(kActiveThreadsPanel) +
+                           QString::number(page->ActiveThreadCount()));
+}
+
+void TLan01::Lan021edtPatternChange(QComboBox* sender) {
+  const int index = pgcMain->currentIndex();
+  if (index < 0 || sender == nullptr) return;
+  const QString text = sender->currentText();
+  pgcMain->setTabText(index, text.isEmpty() ? QString::fromLatin1(kNoPatternCaption) : text);
+}
+
+void TLan01::StopAllSearches() {
+  for (int i = 0; i < PageCount(); ++i)
+    if (TLan02* page = Page(i); page != nullptr && page->Searching()) page->StopSearch(true);
+}
+
+void TLan01::ScheduleUpdateActions() {
+  if (UpdateScheduled) return;
+  UpdateScheduled = true;
+  QTimer::singleShot(0, this, [this] { UpdateActions(); });
+}
+
+void TLan01::UpdateActions() {
+  UpdateScheduled = false;
+  const TLan02* page = ActivePage();
+  actNewPage->setEnabled(PageCount() < kMaxPages);
+  actClosePage->setEnabled(PageCount() >= 2 && page != nullptr && !page->Searching());
+  actOptions->setEnabled(!OptionsOpen);
+}
+
+void TLan01::closeEvent(QCloseEvent* event) {
+  bool searching = false;
+  for (int i = 0; i < PageCount(); ++i)
+    if (TLan02* page = Page(i); page != nullptr && page->Searching()) searching = true;
+  if (searching) {
+    if (!AskYesNo(this, QString::fromLatin1(kExitQuestion), QString::fromLatin1(kExitCaption))) {
+      event->ignore();
+      return;
+    }
+    StopAllSearches();
+  }
+  event->accept();
+}
+
+bool TLan01::eventFilter(QObject* watched, QEvent* event) {
+  // Every key press passes once through its top-level window before it reaches a widget:
+  // F1 there opens the help wherever the focus is; the key still goes on.
+  if (event->type() == QEvent::KeyPress && watched->isWindowType()) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_F1 && !key->isAutoRepeat()) actHelp->trigger();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TLan01::ApplyMainSettings() {
+  // Reading stops at the first damaged value; what was read before it is applied.
+  const TMainSettings saved = LoadMainSettings();
+  if (saved.PlacementFound) {
+    QRect bounds = geometry();
+    if (saved.Left) bounds.moveLeft(*saved.Left);
+    if (saved.Top) bounds.moveTop(*saved.Top);
+    if (saved.Width) bounds.setWidth(*saved.Width);
+    if (saved.Height) bounds.setHeight(*saved.Height);
+    setGeometry(bounds);
+  }
+  if (saved.Maximised) setWindowState(windowState() | Qt::WindowMaximized);
+  if (saved.LogHeight) {
+    LogHeight = *saved.LogHeight;
+    if (TLan02* page = ActivePage()) page->SetLogHeight(LogHeight);
+  }
+  ShowTipAtStartup = saved.ShowTipAtStartup;
+}
+
+void TLan01::SaveSettingsOnce() {
+  if (SettingsSaved) return;
+  SettingsSaved = true;
+  TMainWindowState state;
+  state.WindowState = isMaximized()   ? kWindowStateMaximised
+                      : isMinimized() ? kWindowStateMinimised
+                                      : kWindowStateNormal;
+  // A maximised or minimised window is saved with its normal bounds.
+  const QRect bounds = (isMaximized() || isMinimized()) ? normalGeometry() : geometry();
+  state.Left = bounds.left();
+  state.Top = bounds.top();
+  state.Width = bounds.width();
+  state.Height = bounds.height();
+  const TLan02* page = ActivePage();
+  state.LogHeight = page != nullptr ? page->LogHeight() : LogHeight;
+  state.InputHistory = InputHistory;
+  state.FileMaskGroups = FileMaskGroups;
+  try {
+    SaveMainSettings(state);
+  } catch (const std::exception&) {
+    // Nothing can be reported while the program ends; the settings file keeps its
+    // previous contents.
+  }
+}
+
+bool TLan01::FinishRun(int timeoutMs) {
+  SaveSettingsOnce();
+  for (int i = 0; i < PageCount(); ++i)
+    if (TLan02* page = Page(i)) page->ShutDown();
+  StopAllSearches();
+  QElapsedTimer clock;
+  clock.start();
+  bool allEnded = true;
+  for (int i = 0; i < PageCount(); ++i) {
+    TLan02* page = Page(i);
+    const int left = std::max<int>(0, timeoutMs - int(clock.elapsed()));
+    if (page != nullptr && !page->WaitForSearchEnd(left)) allEnded = false;
+  }
+  return allEnded;
+}
+
+void TLan01::actOptionsExecute() {
+  // The options dialog edits the active page's settings; it is opened here once it
+  // exists. The command stays disabled while it is open.
+  OptionsOpen = true;
+  UpdateActions();
+  OptionsOpen = false;
+  RefreshStatus();
+  UpdateActions();
+}
+
+void TLan01::actAboutExecute() {
+  // Shows the about box once it exists; nothing yet.
+}
+
+void TLan01::actHelpExecute() {
+  // Opens the help file once help exists; nothing yet.
+}
+
+void TLan01::actTipOfDayExecute() {
+  // Shows the tip of the day once it exists; the flag is cleared whatever happens.
+  ShowTipAtStartup = false;
+}
+
+void TLan01::actRestoreExecute() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void TLan01::actConnDialogExecute() {
+  // Opens the connect-network-resource dialog once it exists; nothing yet.
+}
+
+void TLan01::actDisconnDialogExecute() {
+  // Opens the disconnect-network-resource dialog once it exists; nothing yet.
+}
+
+void TLan01::OpenAddress(const char* address) {
+  // Like the shell's "open": the outcome is not examined.
+  QDesktopServices::openUrl(QUrl(QString::fromLatin1(address)));
+}

@@ -1,0 +1,143 @@
+#pragma once
+// TLan01: the main window. It hosts one to four search pages as tabs of pgcMain, shares
+// one menu bar and tool bar among them by pointing the page-specific items at the active
+// page's actions, shows the active page's progress in three status panels, owns the
+// pattern history and the file-mask groups, and loads and saves the window's state.
+//
+// Closing asks first while any page searches; on Yes every search is told to stop.
+// FinishRun (or destruction) saves the settings, detaches the pages from the user and
+// waits a bounded time for their workers; a page whose workers are still blocked (a slow
+// server) is reported so the caller can end the process without waiting for them.
+//
+// UI thread only. Tdm_icons must exist before the window is created.
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class TLan02;
+class TLanTabSheet;
+
+inline constexpr int kMaxPages = 4;
+
+class TLan01 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TLan01(QWidget* parent = nullptr);
+  ~TLan01() override;
+
+  // Persisted state shared by the pages.
+  std::vector<std::string> InputHistory;
+  std::vector<std::string> FileMaskGroups;
+  int32_t LogHeight = 92;
+  bool ShowTipAtStartup = true;
+
+  // Controls.
+  QTabWidget* pgcMain = nullptr;
+  QStatusBar* StatusBar = nullptr;
+  std::array<QLabel*, 3> StatusPanels{};
+  QMenu* mnuFile = nullptr;
+  QMenu* mnuActions = nullptr;
+  QMenu* mnuHelp = nullptr;
+  QMenu* mnuSort = nullptr;      // the sort drop-down of the tool bar
+  QMenu* mnuSortSub = nullptr;   // the "actSort" sub-menu of Actions
+  QMenu* mnuFeedback = nullptr;
+  QToolBar* ToolBar = nullptr;
+
+  // The window's own actions.
+  QAction* actNewPage = nullptr;
+  QAction* actClosePage = nullptr;
+  QAction* actExit = nullptr;
+  QAction* actOptions = nullptr;
+  QAction* actAbout = nullptr;
+  QAction* actHelp = nullptr;
+  QAction* actTipOfDay = nullptr;
+  QAction* actRestore = nullptr;
+  QAction* actConnDialog = nullptr;
+  QAction* actDisconnDialog = nullptr;
+  QAction* actBugReport = nullptr;
+  QAction* actInfoRequest = nullptr;
+  QAction* actHomePage = nullptr;
+  QAction* actNull = nullptr;
+
+  // Page-specific menu items; each shows and runs the active page's action. The tool
+  // buttons show the same items.
+  QAction* miLoad = nullptr;
+  QAction* miSave = nullptr;
+  QAction* miExport = nullptr;
+  QAction* miFastFind = nullptr;
+  std::array<QAction*, 6> miSort{};   // miSort_1 .. miSort_6 (tool bar drop-down)
+  std::array<QAction*, 6> miSort1{};  // miSort1_1 .. miSort1_6 (Actions sub-menu)
+  QToolButton* tbLoad = nullptr;
+  QToolButton* tbSave = nullptr;
+  QToolButton* tbExport = nullptr;
+  QToolButton* tbFastFind = nullptr;
+  QToolButton* tbSort = nullptr;
+  // The action a page-specific item currently shows (actNull before the first page).
+  QAction* BoundAction(QAction* item) const;
+
+  int PageCount() const;
+  TLan02* Page(int index) const;
+  TLan02* ActivePage() const;
+
+  // Rewrites the three status panels from the active page.
+  void RefreshStatus();
+  // The pattern box's change handler: the active tab's caption follows the text.
+  void Lan021edtPatternChange(QComboBox* sender);
+  // The page-change step: re-points the page items, refills the active page's pattern
+  // list, refreshes the status bar.
+  void PageChange();
+  // StopSearch(force) on every searching page.
+  void StopAllSearches();
+
+  // The enabling rules of the window's actions, now / at the next idle moment.
+  void UpdateActions();
+  void ScheduleUpdateActions();
+
+  // Saves the settings (once), detaches every page and waits at most timeoutMs in all
+  // for their searches to end. False when some worker is still running.
+  bool FinishRun(int timeoutMs);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateActions();
+  void CreateMenusAndToolBar();
+  void ApplyMainSettings();
+  void SaveSettingsOnce();
+  TLanTabSheet* Sheet(int index) const;
+  QAction* NewItem(const QString& name);
+  void BindItem(QAction* item, QAction* target);
+  void RunBoundAction(QAction* item);
+
+  void actNewPageExecute();
+  void actClosePageExecute();
+  void actOptionsExecute();
+  void actAboutExecute();
+  void actHelpExecute();
+  void actTipOfDayExecute();
+  void actRestoreExecute();
+  void actConnDialogExecute();
+  void actDisconnDialogExecute();
+  void OpenAddress(const char* address);
+
+  std::map<QAction*, QAction*> Bindings;  // page-specific item -> the action it shows
+  std::map<QAction*, QMetaObject::Connection> BindingLinks;
+  bool UpdateScheduled = false;
+  bool OptionsOpen = false;
+  bool SettingsSaved = false;
+};
