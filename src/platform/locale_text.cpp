@@ -4,26 +4,47 @@
 #include <locale.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
 #include <cwctype>
+#include <optional>
 
 namespace {
 
-// A locale_t that lives for the whole process once made: formatting and comparing
-// threads may still use one after a test replaced it, so replaced ones are not freed.
-std::atomic<locale_t> gUserLocale{nullptr};
+// The user's locale and what the comparison needs to know about it.
+struct TUserLocale {
+  locale_t Loc = nullptr;
+  bool Utf8 = false;             // the character set is UTF-8
+  bool CodePointOrder = false;   // collation is plain character order (C, POSIX, C.UTF-8)
+};
 
-locale_t UserLocale() {
-  locale_t loc = gUserLocale.load(std::memory_order_acquire);
-  if (loc) return loc;
-  locale_t made = newlocale(LC_ALL_MASK, "", nullptr);
-  if (!made) made = newlocale(LC_ALL_MASK, "C", nullptr);
-  locale_t expected = nullptr;
-  if (gUserLocale.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return made;
-  freelocale(made);  // another thread made it first
-  return expected;
+TUserLocale* MakeUserLocale(const char* name) {
+  locale_t loc = newlocale(LC_ALL_MASK, name, nullptr);
+  if (!loc) return nullptr;
+  auto* made = new TUserLocale;
+  made->Loc = loc;
+  made->Utf8 = std::strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") == 0;
+  const char* collate = nl_langinfo_l(_NL_LOCALE_NAME(LC_COLLATE), loc);
+  made->CodePointOrder = std::strcmp(collate, "C") == 0 || std::strcmp(collate, "POSIX") == 0 ||
+                         std::strncmp(collate, "C.", 2) == 0;
+  return made;
+}
+
+// Made once and kept for the whole process: formatting and comparing threads may still
+// use one after a test replaced it, so replaced ones are not freed.
+std::atomic<TUserLocale*> gUserLocale{nullptr};
+
+const TUserLocale& UserLocale() {
+  if (TUserLocale* current = gUserLocale.load(std::memory_order_acquire)) return *current;
+  TUserLocale* made = MakeUserLocale("");
+  if (!made) made = MakeUserLocale("C");
+  TUserLocale* expected = nullptr;
+  if (gUserLocale.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return *made;
+  freelocale(made->Loc);  // another thread made it first
+  delete made;
+  return *expected;
 }
 
 // Makes loc the calling thread's locale for the guard's lifetime (mbrtowc has no _l form).
@@ -38,24 +59,114 @@ class TThreadLocaleGuard {
   locale_t Previous;
 };
 
-// Decodes text in the thread's locale into upper-cased wide characters. A byte that does
-// not decode becomes a private-use character that keeps the byte's order.
-void DecodeUpper(std::string_view text, locale_t loc, std::wstring& out) {
-  out.clear();
-  std::mbstate_t state{};
-  size_t i = 0;
-  while (i < text.size()) {
-    wchar_t wc = 0;
-    const size_t used = std::mbrtowc(&wc, text.data() + i, text.size() - i, &state);
-    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {
-      wc = static_cast<wchar_t>(0xF700 + static_cast<unsigned char>(text[i]));
-      state = std::mbstate_t{};
-      i += 1;
-    } else {
-      i += used == 0 ? 1 : used;  // an embedded NUL byte
-    }
-    out.push_back(static_cast<wchar_t>(towupper_l(static_cast<wint_t>(wc), loc)));
+// A byte that does not decode stands for a private-use character that keeps its order.
+wchar_t UndecodableByte(unsigned char byte) { return static_cast<wchar_t>(0xF700 + byte); }
+
+// Decodes one UTF-8 character at text[i], advancing i; malformed input yields one byte.
+wchar_t NextUtf8(std::string_view text, size_t& i) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) {
+    ++i;
+    return lead;
   }
+  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > text.size()) {
+    ++i;
+    return UndecodableByte(lead);
+  }
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    const unsigned char next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return UndecodableByte(lead);
+    }
+    code = code << 6 | (next & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF do not decode.
+  static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+    ++i;
+    return UndecodableByte(lead);
+  }
+  i += length;
+  return static_cast<wchar_t>(code);
+}
+
+wchar_t Upper(wchar_t c, locale_t loc) {
+  if (c < 0x80) return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
+  return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), loc));
+}
+
+// Walks a text made of up to two pieces as upper-cased characters.
+class TUpperReader {
+ public:
+  TUpperReader(std::string_view head, std::string_view tail, const TUserLocale& user)
+      : Pieces{head, tail}, User(user) {}
+  bool AtEnd() {
+    while (Piece < 2 && Pos >= Pieces[Piece].size()) {
+      ++Piece;
+      Pos = 0;
+    }
+    return Piece == 2;
+  }
+  // The next character; call only when !AtEnd().
+  wchar_t Next() {
+    const std::string_view text = Pieces[Piece];
+    if (User.Utf8) return Upper(NextUtf8(text, Pos), User.Loc);
+    const unsigned char byte = static_cast<unsigned char>(text[Pos++]);
+    if (byte < 0x80) return Upper(byte, User.Loc);
+    // A single-byte character set: the byte decodes on its own or not at all.
+    wchar_t wc = 0;
+    std::mbstate_t state{};
+    const char c = static_cast<char>(byte);
+    const size_t used = std::mbrtowc(&wc, &c, 1, &state);
+    if (used != 1) return UndecodableByte(byte);
+    return Upper(wc, User.Loc);
+  }
+
+ private:
+  std::string_view Pieces[2];
+  size_t Piece = 0;
+  size_t Pos = 0;
+  const TUserLocale& User;
+};
+
+void DecodeUpper(std::string_view head, std::string_view tail, const TUserLocale& user,
+                 std::wstring& out) {
+  out.clear();
+  TUpperReader reader(head, tail, user);
+  while (!reader.AtEnd()) {
+    const wchar_t c = reader.Next();
+    if (c != 0) out.push_back(c);  // a NUL byte would end the text for the collation
+  }
+}
+
+int CompareJoined(std::string_view aHead, std::string_view aTail, std::string_view bHead,
+                  std::string_view bTail) {
+  const TUserLocale& user = UserLocale();
+  // Non-UTF-8 character sets need the locale's own decoder, which reads the thread's locale.
+  std::optional<TThreadLocaleGuard> guard;
+  if (!user.Utf8) guard.emplace(user.Loc);
+  if (user.CodePointOrder) {
+    // Plain character order: compare as the characters come, without building copies.
+    TUpperReader a(aHead, aTail, user);
+    TUpperReader b(bHead, bTail, user);
+    for (;;) {
+      const bool aEnd = a.AtEnd();
+      const bool bEnd = b.AtEnd();
+      if (aEnd || bEnd) return aEnd == bEnd ? 0 : (aEnd ? -1 : 1);
+      const wchar_t ca = a.Next();
+      const wchar_t cb = b.Next();
+      if (ca != cb) return ca < cb ? -1 : 1;
+    }
+  }
+  thread_local std::wstring wideA;
+  thread_local std::wstring wideB;
+  DecodeUpper(aHead, aTail, user, wideA);
+  DecodeUpper(bHead, bTail, user, wideB);
+  const int c = wcscoll_l(wideA.c_str(), wideB.c_str(), user.Loc);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 // The day of the week (0 Sunday) of a Gregorian date.
@@ -67,7 +178,7 @@ int WeekDay(int year, int month, int day) {
 }
 
 std::string Format(nl_item format, const std::tm& when) {
-  const locale_t loc = UserLocale();
+  const locale_t loc = UserLocale().Loc;
   const char* pattern = nl_langinfo_l(format, loc);
   char buffer[256];
   const size_t length = strftime_l(buffer, sizeof buffer, pattern, &when, loc);
@@ -77,16 +188,12 @@ std::string Format(nl_item format, const std::tm& when) {
 }  // namespace
 
 int CompareTextIgnoreCase(std::string_view a, std::string_view b) {
-  thread_local std::wstring wideA;
-  thread_local std::wstring wideB;
-  const locale_t loc = UserLocale();
-  {
-    TThreadLocaleGuard guard(loc);
-    DecodeUpper(a, loc, wideA);
-    DecodeUpper(b, loc, wideB);
-  }
-  const int c = wcscoll_l(wideA.c_str(), wideB.c_str(), loc);
-  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  return CompareJoined(a, {}, b, {});
+}
+
+int CompareJoinedTextIgnoreCase(std::string_view aHead, std::string_view aTail,
+                                std::string_view bHead, std::string_view bTail) {
+  return CompareJoined(aHead, aTail, bHead, bTail);
 }
 
 std::string FormatShortDate(int year, int month, int day) {
@@ -109,7 +216,7 @@ std::string FormatLongTime(int hour, int minute, int second) {
 }
 
 bool SetUserLocaleForTesting(const char* localeName) {
-  locale_t made = newlocale(LC_ALL_MASK, localeName, nullptr);
+  TUserLocale* made = MakeUserLocale(localeName);
   if (!made) return false;
   UserLocale();  // settle the first one, so it is not made again over this one
   gUserLocale.store(made, std::memory_order_release);

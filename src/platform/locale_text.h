@@ -8,9 +8,15 @@
 #include <string_view>
 
 // Compares a and b in the user's locale with letter case ignored: -1, 0 or 1. Strings
-// are decoded in the locale's character set; a byte that does not decode compares by
-// its value.
+// are decoded in the locale's character set and upper-cased character by character,
+// then collated by the locale (wcscoll); where the locale collates in plain character
+// order (C, POSIX, C.UTF-8) the characters are compared directly. A byte that does not
+// decode stands for the private-use character U+F700 plus its value.
 int CompareTextIgnoreCase(std::string_view a, std::string_view b);
+// Compares aHead + aTail with bHead + bTail like CompareTextIgnoreCase, without joining
+// the pieces first.
+int CompareJoinedTextIgnoreCase(std::string_view aHead, std::string_view aTail,
+                                std::string_view bHead, std::string_view bTail);
 
 // The date in the user's short date format (e.g. "03/14/24" in the C locale).
 std::string FormatShortDate(int year, int month, int day);

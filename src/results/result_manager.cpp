@@ -52,7 +52,10 @@ int TResultManager::CompareResults(int32_t sortKey, const TSearchResult& a,
   const int sign = sortKey < 0 ? -1 : 1;
   int c = 0;
   switch (key) {
-    case skPath: c = CompareTextIgnoreCase(a.FullName(), b.FullName()); break;
+    case skPath:
+      c = CompareJoinedTextIgnoreCase(a.Path ? *a.Path : std::string_view(), a.Name,
+                                      b.Path ? *b.Path : std::string_view(), b.Name);
+      break;
     case skFileName: c = CompareTextIgnoreCase(a.Name, b.Name); break;
     case skSize: c = Sign(a.Size, b.Size); break;
     case skDate: c = CompareDateOnly(a.DateTime, b.DateTime); break;

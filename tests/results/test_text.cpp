@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
 #include "platform/dos_time.h"
 #include "platform/locale_text.h"
 #include "results/result_text.h"
@@ -45,6 +49,7 @@ TEST(LocaleText, CaseIsIgnoredBeyondAscii) {
   EXPECT_EQ(CompareTextIgnoreCase("abc", "ABC"), 0);
   EXPECT_EQ(CompareTextIgnoreCase("\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89"), 0);  // été / ÉTÉ
   EXPECT_EQ(CompareTextIgnoreCase("a", "B"), -1);
+  EXPECT_EQ(CompareTextIgnoreCase("r\xC3\xA9sum\xC3\xA9", "rf"), 1);  // plain character order
   EXPECT_EQ(CompareTextIgnoreCase("b", "A"), 1);
   EXPECT_EQ(CompareTextIgnoreCase("", "a"), -1);
   // Bytes that do not decode still order by value and never equal other text.
@@ -53,6 +58,29 @@ TEST(LocaleText, CaseIsIgnoredBeyondAscii) {
   ASSERT_TRUE(SetUserLocaleForTesting("C"));
   EXPECT_EQ(CompareTextIgnoreCase("Readme", "README"), 0);
   EXPECT_FALSE(SetUserLocaleForTesting("xx_NOWHERE.none"));
+  SetUserLocaleForTesting("");
+}
+
+// A real collating locale, compiled from the system's locale sources into a temporary
+// folder. Skipped where the sources or localedef are missing.
+TEST(LocaleText, CollatingLocaleComparesAndFormatsByItsRules) {
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "lq_locales";
+  std::filesystem::create_directories(dir);
+  const std::string command = "localedef -i en_US -f UTF-8 '" + (dir / "en_US.UTF-8").string() +
+                              "' >/dev/null 2>&1";
+  (void)std::system(command.c_str());  // warnings give a non-zero status with a usable locale
+  if (!std::filesystem::exists(dir / "en_US.UTF-8" / "LC_COLLATE")) GTEST_SKIP() << "no localedef";
+  setenv("LOCPATH", dir.c_str(), 1);
+  const bool made = SetUserLocaleForTesting("en_US.UTF-8");
+  unsetenv("LOCPATH");
+  ASSERT_TRUE(made);
+  // Accented letters sort with their base letter, not after "z" as by character value.
+  EXPECT_EQ(CompareTextIgnoreCase("r\xC3\xA9sum\xC3\xA9", "rf"), -1);
+  EXPECT_EQ(CompareTextIgnoreCase("R\xC3\x89SUM\xC3\x89", "r\xC3\xA9sum\xC3\xA9"), 0);
+  EXPECT_EQ(CompareTextIgnoreCase("apple", "Banana"), -1);
+  EXPECT_EQ(CompareJoinedTextIgnoreCase("C:\\b\\", "A.txt", "c:\\B\\", "a.TXT"), 0);
+  EXPECT_EQ(DateToText(EncodeDateTime(2024, 3, 14)), "03/14/2024");
+  EXPECT_EQ(TimeToText(EncodeDateTime(2024, 3, 14, 22, 0, 2)), "10:00:02 PM");
   SetUserLocaleForTesting("");
 }
 
