@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/atomic_file.h"
 
 namespace {
 
@@ -270,54 +271,27 @@ void AppendValue(std::string& out, const std::string& name, const TRegValue& val
   }
 }
 
-// Closes a descriptor and, unless released, removes the temporary file it belongs to.
-class TTempFileGuard {
- public:
-  TTempFileGuard(int fd, std::string path) : Fd(fd), Path(std::move(path)) {}
-  ~TTempFileGuard() {
-    if (Fd >= 0) ::close(Fd);
-    if (!Path.empty()) ::unlink(Path.c_str());
-  }
-  int CloseFd() {
-    int rc = ::close(Fd);
-    Fd = -1;
-    return rc;
-  }
-  void Release() { Path.clear(); }
-  int Fd;
-
- private:
-  std::string Path;
-};
-
 // Replaces file with text so that a reader sees the old or the new content, never a mix.
+// A symbolic link (a settings file kept elsewhere) is written through, not replaced.
 void WriteFileAtomically(const std::filesystem::path& file, const std::string& text) {
-  std::filesystem::path folder = file.parent_path();
-  if (!folder.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
+  std::error_code ec;
+  std::filesystem::path target = file;
+  for (int hops = 0; hops < 40 && std::filesystem::is_symlink(target, ec); ++hops) {
+    std::filesystem::path link = std::filesystem::read_symlink(target, ec);
+    if (ec) break;
+    target = link.is_absolute() ? link : target.parent_path() / link;
+  }
+  if (target.has_parent_path()) {
+    std::filesystem::create_directories(target.parent_path(), ec);
     if (ec) ThrowSaveError(file, ec.value());
   }
-  std::string tempName = file.string() + ".XXXXXX";
-  int fd = ::mkstemp(tempName.data());
-  if (fd < 0) ThrowSaveError(file, errno);
-  TTempFileGuard temp(fd, tempName);
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ThrowSaveError(file, errno);
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0) ThrowSaveError(file, errno);
-  if (temp.CloseFd() != 0) ThrowSaveError(file, errno);
-  if (::rename(tempName.c_str(), file.c_str()) != 0) ThrowSaveError(file, errno);
-  temp.Release();
-  // Make the rename itself durable; the file is already complete either way.
-  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+  try {
+    TAtomicFile out(target.string());
+    out.Write(text);
+    out.Commit();
+  } catch (const TAtomicFileError& error) {
+    if (error.ErrorNumber != 0) ThrowSaveError(file, error.ErrorNumber);
+    throw TRegistryError("Cannot save settings to \"" + file.string() + "\". " + error.what());
   }
 }
 

@@ -276,6 +276,15 @@ TEST_F(RegistryTest, AWriteThatFailsMidwayLeavesTheOldFileAndKeepsTheChange) {
   EXPECT_EQ(TRegistryHive(File).OpenKeyReadOnly("SOFTWARE\\A")->ReadString("new"), big);
 }
 
+TEST_F(RegistryTest, ASymbolicLinkToTheFileIsWrittenThroughNotReplaced) {
+  fs::path real = Dir / "elsewhere.reg";
+  fs::create_directories(File.parent_path());
+  fs::create_symlink(real, File);
+  TRegistryHive(File).CreateKey("SOFTWARE\\A").WriteInteger("v", 1);
+  EXPECT_TRUE(fs::is_symlink(File));
+  EXPECT_EQ(TRegistryHive(real).OpenKeyReadOnly("SOFTWARE\\A")->ReadInteger("v"), 1);
+}
+
 TEST(DefaultHiveFileTest, FollowsXdgConfigHomeOnlyWhenAbsolute) {
   const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
   std::optional<std::string> saved = savedXdg ? std::optional<std::string>(savedXdg) : std::nullopt;
