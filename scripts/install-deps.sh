@@ -10,6 +10,7 @@ packages=(
   iproute2               # network namespaces for the workgroup-browsing test
   fd-find findutils      # the benchmarks compare against fd and find
   xdg-utils
+  locales                # locale sources: a test compiles en_US to check collation and formats
 )
 missing=()
 for p in "${packages[@]}"; do
