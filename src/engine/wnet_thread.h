@@ -1,6 +1,17 @@
 #pragma once
-// TWNetThread: the worker that enumerates one network container and queues what it finds
-// (sub-containers as network tasks, connectable disk shares as folder tasks).
+// TWNetThread: the worker that enumerates one network container (the entire network, the
+// provider, a workgroup, a server) and queues what it finds: every sub-container as a
+// network task, every connectable disk share as a folder task whose Path is the share's
+// UNC name. It delivers no results. A failure to open or close the enumeration becomes one
+// line of the page's error log.
+//
+// The worker keeps asking for entries until the enumeration reports that none are left,
+// so a container larger than one 16 KB buffer is searched whole.
+//
+// Threads: runs on a pool thread of its manager; raises the manager's OnThreadChange when
+// it starts (and, through the base, when it ends) and the log's Changed after a failure,
+// each on the UI thread while it waits. No lock is held across the enumeration calls.
+#include <cstdint>
 #include <memory>
 
 #include "engine/search_thread.h"
@@ -9,8 +20,18 @@ class TWNetThread : public TSearchThread {
  public:
   using TSearchThread::TSearchThread;
 
+  // One enumeration buffer, and the count that asks for as many entries as fit.
+  static constexpr uint32_t kBufferSize = 16384;
+  static constexpr uint32_t kRequestAll = 0xFFFFFFFF;
+
  protected:
   void Run() override;
+
+ private:
+  // Queues the entries of one buffer in order until the stop flag is set.
+  void QueueEntries(const std::vector<NETRESOURCEA>& entries, uint32_t count);
+  // Writes the failure with the task's resource to the log and has the UI thread show it.
+  void ReportFailure(uint32_t code);
 };
 
 // The manager's factory for a task with an empty Path.

@@ -63,23 +63,14 @@ uint32_t ListBrowsed(const std::string& url, unsigned smbcType,
   return code;
 }
 
-// Opens url on this thread's context (after probing the host) and hands the open
-// directory to use, which must close it. Returns the failure, if any.
+// Opens name on this thread's context and hands the open directory to use, which must
+// close it. Returns the failure, if any.
 uint32_t OpenOnThreadContext(const TUncName& name, const std::function<void(SMBCCTX*, SMBCFILE*)>& use) {
-  SMBCCTX* ctx = SmbThreadContext();
-  if (ctx == nullptr) return ERROR_NO_NETWORK;
-  if (uint32_t code = ProbeSmbHost(name.Host); code != NO_ERROR) return code;
-  std::string url = SmbUrl(name);
+  SMBCCTX* ctx = nullptr;
   SMBCFILE* dir = nullptr;
-  int error = 0;
-  SmbConnectingCall([&] {
-    dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
-    error = errno;
-    return dir != nullptr;
-  });
-  if (dir == nullptr) return NetErrorFromErrno(error);
-  use(ctx, dir);
-  return NO_ERROR;
+  uint32_t code = OpenSmbFolder(name, &ctx, &dir);
+  if (code == NO_ERROR) use(ctx, dir);
+  return code;
 }
 
 uint32_t ListShares(const TUncName& server, std::vector<NETRESOURCEA>& entries) {

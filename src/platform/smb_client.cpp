@@ -14,7 +14,9 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "platform/net_errors.h"
 #include "platform/smb_credentials.h"
+#include "platform/smb_probe.h"
 
 // libsamba-util's hook table for the library's locks and thread-local storage. The
 // library keeps a pointer to the table, so it must live for the whole process.
@@ -24,7 +26,6 @@ struct smb_thread_functions {
   int (*create_mutex)(const char* lockname, void** pplock, const char* location);
   void (*destroy_mutex)(void* plock, const char* location);
   int (*lock_mutex)(void* plock, enum smb_thread_lock_type lockType, const char* location);
-  int (*smb_thread_once)(pthread_once_t* once, void (*initFn)(void));
   int (*create_tls)(const char* keyname, void** ppkey, const char* location);
   void (*destroy_tls)(void** ppkey, const char* location);
   int (*set_tls)(void* pkey, const void* pval, const char* location);
@@ -54,8 +55,6 @@ int LockMutex(void* plock, smb_thread_lock_type lockType, const char*) {
   return lockType == SMB_THREAD_UNLOCK ? pthread_mutex_unlock(mutex) : pthread_mutex_lock(mutex);
 }
 
-int ThreadOnce(pthread_once_t* once, void (*initFn)(void)) { return pthread_once(once, initFn); }
-
 int CreateTls(const char*, void** ppkey, const char*) {
   auto* key = new (std::nothrow) pthread_key_t;
   if (key == nullptr) return ENOMEM;
@@ -76,18 +75,26 @@ void DestroyTls(void** ppkey, const char*) {
   *ppkey = nullptr;
 }
 
+// The library may read or write a thread-local value before it has created the value's
+// key (the key is then null). Such a value is kept in a slot of the calling thread, so it
+// stays per thread either way.
+thread_local void* UncreatedKeyValue = nullptr;
+
 int SetTls(void* pkey, const void* pval, const char*) {
+  if (pkey == nullptr) {
+    UncreatedKeyValue = const_cast<void*>(pval);
+    return 0;
+  }
   return pthread_setspecific(*static_cast<pthread_key_t*>(pkey), pval);
 }
 
-// The library asks for keys it has not created yet; those read as empty.
 void* GetTls(void* pkey, const char*) {
-  if (pkey == nullptr) return nullptr;
+  if (pkey == nullptr) return UncreatedKeyValue;
   return pthread_getspecific(*static_cast<pthread_key_t*>(pkey));
 }
 
-const smb_thread_functions kThreadFunctions = {CreateMutex, DestroyMutex, LockMutex, ThreadOnce,
-                                               CreateTls,   DestroyTls,   SetTls,    GetTls};
+const smb_thread_functions kThreadFunctions = {CreateMutex, DestroyMutex, LockMutex, CreateTls,
+                                               DestroyTls,  SetTls,       GetTls};
 
 // The library's log lines would otherwise land on the terminal; nobody reads them.
 void DropLogLine(void*, int, const char*) {}
@@ -257,4 +264,19 @@ void SmbConnectingCall(const std::function<bool()>& call) {
   }
   std::lock_guard<std::mutex> guard(FirstUseLock);
   if (call()) FirstUseDone.store(true, std::memory_order_release);
+}
+
+uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
+  *dir = nullptr;
+  *ctx = SmbThreadContext();
+  if (*ctx == nullptr) return ERROR_NO_NETWORK;
+  if (uint32_t code = ProbeSmbHost(name.Host); code != NO_ERROR) return code;
+  std::string url = SmbUrl(name);
+  int error = 0;
+  SmbConnectingCall([&] {
+    *dir = smbc_getFunctionOpendir(*ctx)(*ctx, url.c_str());
+    error = errno;
+    return *dir != nullptr;
+  });
+  return *dir != nullptr ? NO_ERROR : NetErrorFromErrno(error);
 }

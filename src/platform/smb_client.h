@@ -14,10 +14,14 @@
 //
 // Every context answers authentication from the credentials connected for the server or
 // share (smb_credentials.h), and anonymously otherwise. Nothing ever prompts.
+#include <cstdint>
 #include <functional>
 #include <string>
 
+#include "platform/smb_path.h"
+
 typedef struct _SMBCCTX SMBCCTX;
+typedef struct _SMBCFILE SMBCFILE;
 
 struct TSmbClientOptions {
   // Interfaces whose broadcast addresses NetBIOS browsing and name queries may use, in
@@ -51,3 +55,9 @@ void WithShareListingLock(const std::function<void()>& call);
 // never while browsing has narrowed the protocols to SMB1, and the process's first such
 // call on one thread alone. call returns whether it succeeded.
 void SmbConnectingCall(const std::function<bool()>& call);
+
+// Opens the folder name (\\host\share[\dir]) or the share list of \\host on this
+// thread's context, after probing the host. On NO_ERROR *ctx and *dir are set and the
+// caller closes dir on that context; otherwise the failure (ERROR_BAD_NETPATH for an
+// unreachable host, the errno mapping of net_errors.h, ERROR_NO_NETWORK without client).
+uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir);
