@@ -402,7 +402,8 @@ void TLan02::SyncLogCount() {
   const int count = int(Log->Count());
   if (count == LogRows->RowCount()) return;
   LogRows->SetRowCount(count);
-  if (count > 0) lvLog->scrollTo(LogRows->index(count - 1, 0), QAbstractItemView::EnsureVisible);
+  // Brings the last row fully into view (the pending layout of the new rows runs first).
+  if (count > 0) lvLog->scrollToBottom();
 }
 
 void TLan02::ScheduleUpdateActions() {

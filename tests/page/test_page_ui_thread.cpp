@@ -1,0 +1,110 @@
+// The Qt UI hand-off: calls run on the GUI thread while their worker waits, a modal
+// loop inside a call holds other workers back, and a waiter can still drain them.
+#include <QEventLoop>
+#include <QTimer>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "page/test_page_support.h"
+
+using namespace lqtest;
+
+namespace {
+
+class UiThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override { EnsureApplication(); }
+  TQtUiThread Hand;
+};
+
+}  // namespace
+
+TEST_F(UiThreadTest, CallRunsOnGuiThreadWhileWorkerWaits) {
+  const auto gui = std::this_thread::get_id();
+  std::thread::id ranOn;
+  std::atomic<bool> returned{false};
+  int value = 0;
+  std::thread worker([&] {
+    Hand.InvokeAndWait([&] { ranOn = std::this_thread::get_id(); value = 42; });
+    EXPECT_EQ(value, 42) << "the worker resumes only after the call has run";
+    returned = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return returned.load(); }, 60000));
+  worker.join();
+  EXPECT_EQ(ranOn, gui);
+
+  bool direct = false;
+  Hand.InvokeAndWait([&] { direct = true; });  // on the GUI thread: at once
+  EXPECT_TRUE(direct);
+}
+
+TEST_F(UiThreadTest, ExceptionReachesTheWaitingWorker) {
+  std::atomic<bool> caught{false};
+  std::thread worker([&] {
+    try {
+      Hand.InvokeAndWait([] { throw std::runtime_error("handler failed"); });
+    } catch (const std::runtime_error&) {
+      caught = true;
+    }
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return caught.load(); }, 60000));
+  worker.join();
+}
+
+// A call that shows a modal loop (a message box) keeps the window alive, but the calls
+// of other workers wait until it has returned.
+TEST_F(UiThreadTest, ModalLoopInsideACallHoldsOtherWorkers) {
+  std::atomic<bool> secondPosted{false}, secondRan{false}, firstEnded{false};
+  bool secondRanDuringModal = true;
+  int timerTicks = 0;
+  std::thread second;
+  std::thread first([&] {
+    Hand.InvokeAndWait([&] {
+      second = std::thread([&] {
+        secondPosted = true;
+        Hand.InvokeAndWait([&] { secondRan = true; });
+      });
+      QEventLoop modal;
+      QTimer tick;
+      QObject::connect(&tick, &QTimer::timeout, [&] {
+        // The window keeps processing events; the second call must not run in here.
+        if (++timerTicks >= 20 && secondPosted) modal.quit();
+      });
+      tick.start(1);
+      modal.exec();
+      secondRanDuringModal = secondRan;
+    });
+    firstEnded = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return firstEnded && secondRan; }, 60000));
+  first.join();
+  second.join();
+  EXPECT_FALSE(secondRanDuringModal);
+  EXPECT_GE(timerTicks, 20);
+}
+
+TEST_F(UiThreadTest, PumpDrainsCallsEvenInsideACall) {
+  std::atomic<bool> innerRan{false};
+  bool ranInside = false;
+  std::thread inner;
+  std::thread outer([&] {
+    Hand.InvokeAndWait([&] {
+      // Like a manager destroyed inside a notification: it pumps until its worker is done.
+      inner = std::thread([&] { Hand.InvokeAndWait([&] { innerRan = true; }); });
+      while (!innerRan) Hand.PumpUiCalls(100);
+      ranInside = true;
+    });
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ranInside; }, 60000));
+  outer.join();
+  inner.join();
+}
+
+TEST_F(UiThreadTest, WakeEndsAnUnboundedPump) {
+  std::thread waker([&] { Hand.Wake(); });
+  Hand.PumpUiCalls(-1);  // returns because of the wake, not a call
+  waker.join();
+  SUCCEED();
+}
