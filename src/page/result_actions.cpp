@@ -169,6 +169,7 @@ TResultListActions::TResultListActions(TResultListParts parts) : Parts(std::move
   RunDragLoop = [this](IDataObject* data, IDropSource* source, uint32_t okEffects, uint32_t* effect) {
     return DoDragDrop(Parts.lvResults->viewport(), data, source, okEffects, effect);
   };
+  ShowModal = [](TFindForm& dialog) { dialog.exec(); };
   UpdateActions();
 }
 
@@ -282,7 +283,7 @@ void TResultListActions::ShowFindDialog(QChar initialChar) {
   auto* dialog = new TFindForm(Parts.Page, initialChar);  // deletes itself when closed
   dialog->Tag = kFindJustOpened;
   dialog->OnFind = [this](TFindForm& form) { FindInResults(form); };
-  dialog->exec();
+  ShowModal(*dialog);
 }
 
 void TResultListActions::FindInResults(TFindForm& dialog) {

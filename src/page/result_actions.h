@@ -111,10 +111,12 @@ class TResultListActions : public QObject {
   std::vector<std::string> SelectedFileNames() const;
 
   // Replaceable for tests; by default the desktop's URL handler, a QFileDialog
-  // (empty result: cancelled) and the toolkit's drag loop.
+  // (empty result: cancelled), the toolkit's drag loop and a modal run of the find
+  // dialog (which deletes itself when closed).
   std::function<void(const QUrl&)> OpenUrl;
   std::function<QString(const TFileDialogRequest&)> AskFileName;
   std::function<HRESULT(IDataObject*, IDropSource*, uint32_t okEffects, uint32_t* effect)> RunDragLoop;
+  std::function<void(TFindForm&)> ShowModal;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
