@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "cli/cli_files.h"
 #include "engine/masks.h"
 #include "platform/dos_time.h"
 
@@ -42,6 +43,11 @@ const TCliOption kOptions[] = {
      [](TCliOptions& o, const std::string& n, const std::string& v) { o.Threads = static_cast<int32_t>(ParseInteger(n, v, 1, 12)); }},
     {'l', "long", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Long = true; }},
     {'0', "print0", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Print0 = true; }},
+    {0, "save", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.SaveFile = v; }},
+    {0, "export", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.ExportFile = v; }},
+    {0, "load", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.LoadFile = v; }},
+    {0, "sort", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.SortKey = ParseSortKey(n, v); }},
     {'h', "help", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Help = true; }},
     {0, "version", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Version = true; }},
 };
@@ -154,8 +160,13 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
     }
   }
   if (options.Help || options.Version) return options;
-  if (positional.empty()) throw TUsageError("missing PATTERN");
+  if (!options.LoadFile.empty()) {
+    if (positional.size() > 1) throw TUsageError("LOCATION is not allowed with --load");
+    if (positional.empty()) options.Pattern.clear();  // no filter: every loaded result
+  }
+  if (positional.empty() && options.LoadFile.empty()) throw TUsageError("missing PATTERN");
   if (positional.size() > 2) throw TUsageError("unexpected argument \"" + positional[2] + "\"");
+  if (positional.empty()) return options;
   options.Pattern = Trimmed(positional[0]);
   if (options.Pattern.empty()) options.Pattern = "*.*";
   for (const std::string& mask : SplitMasks(options.Pattern)) {
@@ -187,6 +198,13 @@ std::string CliUsage() {
          "  -j, --threads N         folders searched at once, 1 to 12 (default 12)\n"
          "  -l, --long              tab-separated: name, size, date, time, attributes\n"
          "  -0, --print0            end each name with NUL instead of a newline\n"
+         "      --save FILE         write the results as a result file (.dat)\n"
+         "      --export FILE       write an HTML report, or XML when FILE ends in .xml\n"
+         "                          (any letter case)\n"
+         "      --load FILE         read a result file and print it instead of searching\n"
+         "                          (LOCATION not allowed; PATTERN keeps matching names)\n"
+         "      --sort KEY          path, name, size, date, time or attr; a leading \"-\"\n"
+         "                          sorts descending\n"
          "  -h, --help              this text\n"
          "      --version           the program's version\n"
          "\n"

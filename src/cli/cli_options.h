@@ -26,6 +26,11 @@ struct TCliOptions {
   bool Print0 = false;          // NUL after each name instead of a newline
   bool Help = false;
   bool Version = false;
+  std::string SaveFile;         // --save: write the results as a result file
+  std::string ExportFile;       // --export: HTML report, XML when the name ends in ".xml"
+  std::string LoadFile;         // --load: print a result file instead of searching;
+                                // Pattern then filters it ("" keeps every result)
+  int32_t SortKey = 0;          // --sort: 0 unsorted, else +/- 1 path .. 6 attr
 };
 
 // Parses argv (argv[0] is the program). Throws TUsageError. The pattern's masks are

@@ -7,6 +7,7 @@
 #include <exception>
 #include <mutex>
 
+#include "cli/cli_files.h"
 #include "cli/cli_progress.h"
 #include "engine/search_manager.h"
 #include "platform/dir_listing.h"
@@ -31,16 +32,7 @@ class TResultPrinter {
   size_t Printed = 0;
 
  private:
-  void Print(const TSearchResult& result) {
-    if (result.Path) std::fwrite(result.Path->data(), 1, result.Path->size(), Out);
-    std::fwrite(result.Name.data(), 1, result.Name.size(), Out);
-    if (Options.Long) {
-      const std::string fields = "\t" + SizeToText(result.Size) + "\t" + DateToText(result.DateTime) +
-                                 "\t" + TimeToText(result.DateTime) + "\t" + AttrToText(result.Attr);
-      std::fwrite(fields.data(), 1, fields.size(), Out);
-    }
-    std::fputc(Options.Print0 ? '\0' : '\n', Out);
-  }
+  void Print(const TSearchResult& result) { PrintCliResult(Options, result, Out); }
 
   const TCliOptions& Options;
   std::FILE* Out;
@@ -83,14 +75,17 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   std::mutex doneLock;  // a leaf lock: guards done
   std::condition_variable doneSignal;
   bool done = false;
-  store.OnChange = [&](TResultManager* changed) { printer.PrintNew(*changed); };
+  // Sorted output waits for the whole set; otherwise results are printed as they come.
+  store.OnChange = [&](TResultManager* changed) {
+    if (options.SortKey == 0) printer.PrintNew(*changed);
+  };
   int status = 0;
   {
     TSearchManager manager(store, errorLog);
     manager.MaxThreads = options.Threads;
     manager.OnThreadChange = [&](TSearchManager* sender) {
       ++workersEnded;
-      progress.Update(workersEnded, printer.Printed, sender->ActiveThreads());
+      progress.Update(workersEnded, store.Count(), sender->ActiveThreads());
       if (!sender->IsFinished()) return;
       std::lock_guard<std::mutex> lock(doneLock);
       done = true;
@@ -107,6 +102,7 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
     // Destroying the manager waits until every worker is gone.
   }
   uiThread.InvokeAndWait([&] { progress.Clear(); });
+  if (status == 0) status = FinishCliResults(options, store, printer.Printed, out, err);
   std::fflush(out);
   if (std::ferror(out)) {
     std::fprintf(err, "lanternquest-cli: cannot write the results\n");

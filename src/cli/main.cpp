@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_files.h"
 #include "cli/cli_options.h"
 #include "cli/cli_search.h"
 
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
+    if (!options.LoadFile.empty()) return RunCliLoad(options, stdout, stderr);
     return RunCliSearch(options, stdout, stderr);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "lanternquest-cli: %s\n", error.what());

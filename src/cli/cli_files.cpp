@@ -1,0 +1,105 @@
+#include "cli/cli_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <vector>
+
+#include "engine/masks.h"
+#include "results/lan_error.h"
+#include "results/result_manager.h"
+#include "results/result_text.h"
+
+namespace {
+
+bool EndsWithXml(const std::string& fileName) {
+  static constexpr std::string_view kXml = ".xml";
+  if (fileName.size() < kXml.size()) return false;
+  return std::equal(kXml.begin(), kXml.end(), fileName.end() - kXml.size(),
+                    [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+// Runs one file operation; its failure is reported on err and gives status 1.
+template <class Operation>
+int ReportFailure(std::FILE* err, Operation&& operation) {
+  try {
+    operation();
+    return 0;
+  } catch (const TLanError& error) {
+    std::fprintf(err, "lanternquest-cli: %s\n", error.what());
+    return 1;
+  }
+}
+
+}  // namespace
+
+int32_t ParseSortKey(const std::string& option, const std::string& text) {
+  static const char* const kKeys[] = {"path", "name", "size", "date", "time", "attr"};
+  const bool descending = !text.empty() && text[0] == '-';
+  const std::string key = descending ? text.substr(1) : text;
+  for (int32_t i = 0; i < 6; ++i) {
+    if (key == kKeys[i]) return descending ? -(i + 1) : i + 1;
+  }
+  throw TUsageError(option + ": \"" + text +
+                    "\" is not one of path, name, size, date, time, attr (\"-\" before it "
+                    "sorts descending)");
+}
+
+void PrintCliResult(const TCliOptions& options, const TSearchResult& result, std::FILE* out) {
+  if (result.Path) std::fwrite(result.Path->data(), 1, result.Path->size(), out);
+  std::fwrite(result.Name.data(), 1, result.Name.size(), out);
+  if (options.Long) {
+    const std::string fields = "\t" + SizeToText(result.Size) + "\t" + DateToText(result.DateTime) +
+                               "\t" + TimeToText(result.DateTime) + "\t" + AttrToText(result.Attr);
+    std::fwrite(fields.data(), 1, fields.size(), out);
+  }
+  std::fputc(options.Print0 ? '\0' : '\n', out);
+}
+
+int FinishCliResults(const TCliOptions& options, TResultManager& store, size_t printed,
+                     std::FILE* out, std::FILE* err) {
+  if (options.SortKey != 0) {
+    store.SortKey = options.SortKey;
+    store.Sort();
+  }
+  for (size_t i = printed; i < store.Count(); ++i) PrintCliResult(options, store.Item(i), out);
+  int status = 0;
+  if (!options.SaveFile.empty()) {
+    status |= ReportFailure(err, [&] { store.SaveToFile(options.SaveFile); });
+  }
+  if (!options.ExportFile.empty()) {
+    status |= ReportFailure(err, [&] {
+      if (EndsWithXml(options.ExportFile)) {
+        store.ExportToXML(options.ExportFile);
+      } else {
+        store.ExportToHTML(options.ExportFile);
+      }
+    });
+  }
+  return status;
+}
+
+int RunCliLoad(const TCliOptions& options, std::FILE* out, std::FILE* err) {
+  TResultManager store;
+  if (ReportFailure(err, [&] { store.LoadFromFile(options.LoadFile); }) != 0) return 1;
+  if (!options.Pattern.empty()) {
+    std::vector<TMask> masks;
+    for (const std::string& mask : SplitMasks(options.Pattern)) masks.emplace_back(mask);
+    std::vector<PSearchResult> kept;
+    for (size_t i = 0; i < store.Count(); ++i) {
+      const TSearchResult& result = store.Item(i);
+      if (std::any_of(masks.begin(), masks.end(),
+                      [&](const TMask& mask) { return mask.Matches(result.Name); })) {
+        kept.push_back(std::make_unique<TSearchResult>(result));
+      }
+    }
+    store.ReplaceAll(std::move(kept));
+  }
+  const int status = FinishCliResults(options, store, 0, out, err);
+  std::fflush(out);
+  if (std::ferror(out)) {
+    std::fprintf(err, "lanternquest-cli: cannot write the results\n");
+    return 1;
+  }
+  return status;
+}
