@@ -12,7 +12,8 @@ namespace {
 struct TGate {
   std::mutex Lock;
   std::condition_variable Changed;
-  std::vector<std::string> StartOrder;
+  std::vector<std::string> CreationOrder;  // tasks in the order workers were made for them
+  std::vector<std::string> StartOrder;     // in the order the workers' runs began
   int Created = 0, Running = 0, MostRunning = 0, Releases = 0;
   bool OpenAll = false;
   bool AddChildOnRelease = false;
@@ -65,6 +66,7 @@ class ManagerTest : public testing::TestWithParam<THandOff> {
     Rig.Manager->SetWorkerFactory([this](TSearchManager& manager, PSearchTask task) {
       std::lock_guard<std::mutex> lock(Gate.Lock);
       ++Gate.Created;
+      Gate.CreationOrder.push_back(task->Path);
       return std::make_unique<TGateWorker>(manager, std::move(task), Gate);
     });
   }
@@ -105,7 +107,8 @@ TEST_P(ManagerTest, StartsAtMostMaxThreadsInQueueOrder) {
   Rig.WaitUntilFinished();
   std::vector<std::string> expected;
   for (int i = 0; i < 10; ++i) expected.push_back("t" + std::to_string(i));
-  EXPECT_EQ(Gate.StartOrder, expected);
+  EXPECT_EQ(Gate.CreationOrder, expected);
+  EXPECT_EQ(Gate.StartOrder.size(), 10u);
   EXPECT_EQ(Gate.MostRunning, 4);
   EXPECT_EQ(Rig.Manager->ActiveThreads(), 0);
 }
