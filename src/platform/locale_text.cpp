@@ -18,6 +18,7 @@ struct TUserLocale {
   locale_t Loc = nullptr;
   bool Utf8 = false;             // the character set is UTF-8
   bool CodePointOrder = false;   // collation is plain character order (C, POSIX, C.UTF-8)
+  TUserLocale* Replaced = nullptr;  // the locale this one replaced, kept alive
 };
 
 TUserLocale* MakeUserLocale(const char* name) {
@@ -36,16 +37,18 @@ TUserLocale* MakeUserLocale(const char* name) {
 // use one after a test replaced it, so replaced ones are not freed.
 std::atomic<TUserLocale*> gUserLocale{nullptr};
 
-const TUserLocale& UserLocale() {
-  if (TUserLocale* current = gUserLocale.load(std::memory_order_acquire)) return *current;
+TUserLocale* CurrentUserLocale() {
+  if (TUserLocale* current = gUserLocale.load(std::memory_order_acquire)) return current;
   TUserLocale* made = MakeUserLocale("");
   if (!made) made = MakeUserLocale("C");
   TUserLocale* expected = nullptr;
-  if (gUserLocale.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return *made;
+  if (gUserLocale.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return made;
   freelocale(made->Loc);  // another thread made it first
   delete made;
-  return *expected;
+  return expected;
 }
+
+const TUserLocale& UserLocale() { return *CurrentUserLocale(); }
 
 // Makes loc the calling thread's locale for the guard's lifetime (mbrtowc has no _l form).
 class TThreadLocaleGuard {
@@ -218,7 +221,7 @@ std::string FormatLongTime(int hour, int minute, int second) {
 bool SetUserLocaleForTesting(const char* localeName) {
   TUserLocale* made = MakeUserLocale(localeName);
   if (!made) return false;
-  UserLocale();  // settle the first one, so it is not made again over this one
+  made->Replaced = CurrentUserLocale();
   gUserLocale.store(made, std::memory_order_release);
   return true;
 }
