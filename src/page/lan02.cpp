@@ -22,6 +22,7 @@
 #include "engine/search_manager.h"
 #include "page/log_model.h"
 #include "page/message_box.h"
+#include "page/result_actions.h"
 #include "page/result_model.h"
 #include "platform/ui_thread.h"
 #include "results/logger.h"
@@ -113,11 +114,33 @@ TLan02::TLan02(QWidget* owner, std::vector<std::string>& inputHistory)
   lvLog->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   connect(lvResults->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { ScheduleUpdateActions(); });
+  TResultListParts parts;
+  parts.Page = this;
+  parts.lvResults = lvResults;
+  parts.popMain = popMain;
+  parts.Store = Store.get();
+  parts.Model = Results;
+  parts.actOpenFile = actOpenFile;
+  parts.actBrowseDir = actBrowseDir;
+  parts.actSaveToFile = actSaveToFile;
+  parts.actLoadFromFile = actLoadFromFile;
+  parts.actExport = actExport;
+  parts.actSort = SortActions();
+  parts.actClearResults = actClearResults;
+  parts.actFastFind = actFastFind;
+  parts.Searching = [this] { return IsSearching; };
+  parts.SyncResultCount = [this] { SyncResultCount(); };
+  parts.ClearResultsAndLog = [this] {
+    ClearResultsAndLog();
+    if (OnPageChange) OnPageChange(this);
+  };
+  ResultCommands = std::make_unique<TResultListActions>(std::move(parts));
   UpdateActions();
 }
 
 TLan02::~TLan02() {
   ShutDown();
+  ResultCommands.reset();
   // The manager waits for its workers, so nothing delivers to the store or the log
   // once it is gone; the views let go of the models before the store and log go.
   Manager.reset();
@@ -414,18 +437,7 @@ void TLan02::ScheduleUpdateActions() {
 
 void TLan02::UpdateActions() {
   UpdateScheduled = false;
-  const bool hasRows = ResultRowCount() > 0;
-  const bool idleWithRows = !IsSearching && hasRows;
-  const auto* selection = lvResults->selectionModel();
-  const bool oneSelected = selection != nullptr && selection->selectedRows().size() == 1;
-  actOpenFile->setEnabled(oneSelected);
-  actBrowseDir->setEnabled(oneSelected);
-  actSaveToFile->setEnabled(idleWithRows);
-  actLoadFromFile->setEnabled(!IsSearching);
-  actExport->setEnabled(idleWithRows);
-  for (QAction* sort : SortActions()) sort->setEnabled(idleWithRows);
-  actClearResults->setEnabled(idleWithRows);
-  actFastFind->setEnabled(hasRows);
+  if (ResultCommands) ResultCommands->UpdateActions();
   emit ActionsUpdated();
 }
 

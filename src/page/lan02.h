@@ -36,6 +36,7 @@ class QToolButton;
 class TLogger;
 class TLogModel;
 class TResultManager;
+class TResultListActions;
 class TResultModel;
 class TSearchManager;
 class TSetting;
@@ -118,6 +119,8 @@ class TLan02 : public QWidget {
   int ResultRowCount() const;
   int LogRowCount() const;
   TResultModel& ResultModel() { return *Results; }
+  // The result list's commands (sort, open, copy, drag, find, save, load, export).
+  TResultListActions& ResultActions() { return *ResultCommands; }
   TLogModel& LogModel() { return *LogRows; }
 
   // The pattern box's change handler. Set by the main window; detached while a search
@@ -181,6 +184,7 @@ class TLan02 : public QWidget {
   std::unique_ptr<TSetting> Settings;
   TResultModel* Results = nullptr;  // owned by the page as a QObject child
   TLogModel* LogRows = nullptr;     // owned by the page as a QObject child
+  std::unique_ptr<TResultListActions> ResultCommands;  // destroyed first: it holds the view and actions
 
   TPatternChange PatternChange;
   TPatternChange SavedPatternChange;
