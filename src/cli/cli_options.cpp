@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/cli_files.h"
+#include "cli/cli_network.h"
 #include "engine/masks.h"
 #include "platform/dos_time.h"
 
@@ -48,6 +49,10 @@ const TCliOption kOptions[] = {
     {0, "load", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.LoadFile = v; }},
     {0, "sort", true,
      [](TCliOptions& o, const std::string& n, const std::string& v) { o.SortKey = ParseSortKey(n, v); }},
+    {'U', "user", true,
+     [](TCliOptions& o, const std::string&, const std::string& v) { ParseUserOption(v), o.User = v; }},
+    {'A', "authentication-file", true,
+     [](TCliOptions& o, const std::string&, const std::string& v) { o.AuthenticationFile = v; }},
     {'h', "help", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Help = true; }},
     {0, "version", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Version = true; }},
 };
@@ -74,6 +79,7 @@ std::string Trimmed(const std::string& text) {
 // A folder as the engine takes it: no trailing separator, except for the root itself.
 std::string FolderWithoutSeparator(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  while (folder.size() > 3 && folder.rfind("\\\\", 0) == 0 && folder.back() == '\\') folder.pop_back();
   return folder;
 }
 
@@ -189,7 +195,9 @@ std::string CliUsage() {
          "\n"
          "  PATTERN                 masks separated by \";\" or \",\" (* ? [a-z] [!a-z]);\n"
          "                          blank means \"*.*\"\n"
-         "  LOCATION                a folder (default: the current folder)\n"
+         "  LOCATION                a folder (default: the current folder), \\\\host,\n"
+         "                          \\\\host\\share[\\dir], smb://host[:port]/share[/dir],\n"
+         "                          or \"network\" for the entire network\n"
          "  -a, --attributes LETTERS  permitted attributes among R H S A D (default RAD)\n"
          "      --size-from BYTES   smallest size, inclusive\n"
          "      --size-to BYTES     largest size, inclusive\n"
@@ -205,6 +213,8 @@ std::string CliUsage() {
          "                          (LOCATION not allowed; PATTERN keeps matching names)\n"
          "      --sort KEY          path, name, size, date, time or attr; a leading \"-\"\n"
          "                          sorts descending\n"
+         "  -U, --user [DOMAIN\\]USER  user for the server; the password is asked for\n"
+         "  -A, --authentication-file FILE  \"username =\", \"password =\", \"domain =\" lines\n"
          "  -h, --help              this text\n"
          "      --version           the program's version\n"
          "\n"

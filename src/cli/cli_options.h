@@ -31,6 +31,8 @@ struct TCliOptions {
   std::string LoadFile;         // --load: print a result file instead of searching;
                                 // Pattern then filters it ("" keeps every result)
   int32_t SortKey = 0;          // --sort: 0 unsorted, else +/- 1 path .. 6 attr
+  std::string User;             // -U: [DOMAIN\]USER for the location's server
+  std::string AuthenticationFile;  // -A: smbclient's username/password/domain file
 };
 
 // Parses argv (argv[0] is the program). Throws TUsageError. The pattern's masks are

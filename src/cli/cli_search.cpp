@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "cli/cli_files.h"
+#include "cli/cli_network.h"
 #include "cli/cli_progress.h"
 #include "engine/search_manager.h"
 #include "platform/dir_listing.h"
@@ -41,6 +42,7 @@ class TResultPrinter {
 PSearchTask RootTask(const TCliOptions& options) {
   auto task = std::make_unique<TSearchTask>();
   task->Path = options.Location;
+  if (IsNetworkLocation(options.Location)) SetNetworkLocation(options.Location, *task);
   task->Mask = options.Pattern;
   task->FileAttr = options.FileAttr;
   task->FileSizeFrom = options.FileSizeFrom;
@@ -53,11 +55,12 @@ PSearchTask RootTask(const TCliOptions& options) {
 }  // namespace
 
 int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
-  if (!IsUncPath(options.Location) && !OpenDirListing(options.Location)) {
+  if (!IsNetworkLocation(options.Location) && !OpenDirListing(options.Location)) {
     std::fprintf(err, "lanternquest-cli: cannot list folder \"%s\": %s\n", options.Location.c_str(),
                  std::strerror(errno));
     return 1;
   }
+  PrepareCliNetwork(options);
   // No state of this program is bound to one thread, so every hand-off runs on the
   // worker that asks for it, serialised by one lock.
   TDirectUiThread uiThread;
@@ -76,6 +79,13 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   std::condition_variable doneSignal;
   bool done = false;
   // Sorted output waits for the whole set; otherwise results are printed as they come.
+  // Error-log lines go to stderr as they arrive (Changed runs under the hand-off lock).
+  size_t logLinesPrinted = 0;
+  errorLog.OnChange = [&](TLogger* log) {
+    progress.Clear();
+    for (; logLinesPrinted < log->Count(); ++logLinesPrinted)
+      std::fprintf(err, "%s\n", log->Line(logLinesPrinted).c_str());
+  };
   store.OnChange = [&](TResultManager* changed) {
     if (options.SortKey == 0) printer.PrintNew(*changed);
   };

@@ -1,0 +1,128 @@
+#include "cli/cli_network.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+#include "engine/net_error_text.h"
+#include "platform/netapi.h"
+#include "platform/smb_client.h"
+#include "platform/smb_path.h"
+
+namespace {
+
+constexpr const char* kEntireNetworkWord = "network";
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The location as a UNC name, or nullopt for the entire network.
+std::optional<TUncName> UncOf(const std::string& location) {
+  if (location == kEntireNetworkWord) return std::nullopt;
+  std::optional<TUncName> name =
+      location.rfind("\\\\", 0) == 0 ? ParseUncName(location) : ParseSmbUrl(location);
+  if (!name) throw TUsageError("\"" + location + "\" is not a \\\\host\\share or smb://host/share location");
+  return name;
+}
+
+// Reads the password without echo from the terminal, or the first line of a pipe.
+std::string ReadPassword(const std::string& user) {
+  std::string password;
+  if (isatty(STDIN_FILENO) != 1) {
+    std::getline(std::cin, password);
+    while (!password.empty() && password.back() == '\r') password.pop_back();
+    return password;
+  }
+  std::fprintf(stderr, "Password for %s: ", user.c_str());
+  std::fflush(stderr);
+  termios saved{};
+  tcgetattr(STDIN_FILENO, &saved);
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  std::getline(std::cin, password);
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  std::fputc('\n', stderr);
+  return password;
+}
+
+}  // namespace
+
+bool IsNetworkLocation(const std::string& location) {
+  return location == kEntireNetworkWord || location.rfind("\\\\", 0) == 0 ||
+         AsciiLower(location.substr(0, 6)) == "smb://";
+}
+
+void SetNetworkLocation(const std::string& location, TSearchTask& task) {
+  std::optional<TUncName> name = UncOf(location);
+  task.Path.clear();
+  if (!name) {
+    CopyNetResource(EntireNetworkResource(), task.NetResource);
+    return;
+  }
+  NETRESOURCEA record;
+  record.dwScope = RESOURCE_GLOBALNET;
+  record.dwType = RESOURCETYPE_DISK;
+  record.dwDisplayType = name->Share.empty() ? RESOURCEDISPLAYTYPE_SERVER : RESOURCEDISPLAYTYPE_SHARE;
+  record.dwUsage = RESOURCEUSAGE_CONTAINER | (name->Share.empty() ? 0 : RESOURCEUSAGE_CONNECTABLE);
+  record.lpRemoteName = UncText(*name);
+  record.lpProvider = std::string(kSmbProviderName);
+  CopyNetResource(record, task.NetResource);
+}
+
+TSmbCredentials ParseUserOption(const std::string& text) {
+  if (text.find('%') != std::string::npos)
+    throw TUsageError("--user: give the password when asked, never on the command line");
+  TSmbCredentials credentials;
+  const size_t separator = text.find_first_of("\\/");
+  credentials.User = separator == std::string::npos ? text : text.substr(separator + 1);
+  if (separator != std::string::npos) credentials.Domain = text.substr(0, separator);
+  if (credentials.User.empty()) throw TUsageError("--user: no user name in \"" + text + "\"");
+  return credentials;
+}
+
+TSmbCredentials ReadAuthenticationFile(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read the authentication file \"" + path + "\"");
+  TSmbCredentials credentials;
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = AsciiLower(Trim(line.substr(0, equals)));
+    const std::string value = Trim(line.substr(equals + 1));
+    if (key == "username") credentials.User = value;
+    else if (key == "password") credentials.Password = value;
+    else if (key == "domain") credentials.Domain = value;
+  }
+  if (credentials.User.empty()) throw TUsageError("--authentication-file: no \"username =\" line in \"" + path + "\"");
+  return credentials;
+}
+
+void PrepareCliNetwork(const TCliOptions& options) {
+  SmbInitialize();
+  if (options.User.empty() && options.AuthenticationFile.empty()) return;
+  std::optional<TUncName> name = IsNetworkLocation(options.Location) ? UncOf(options.Location) : std::nullopt;
+  if (!name) throw TUsageError("--user and --authentication-file need a \\\\host or smb:// location");
+  TSmbCredentials credentials;
+  if (!options.AuthenticationFile.empty()) {
+    credentials = ReadAuthenticationFile(options.AuthenticationFile);
+  } else {
+    credentials = ParseUserOption(options.User);
+    credentials.Password = ReadPassword(credentials.User);
+  }
+  const std::string server = UncText({name->Host, {}, {}});
+  if (uint32_t code = SmbConnect(server, credentials); code != NO_ERROR) {
+    NETRESOURCEA record;
+    record.lpRemoteName = server;
+    record.lpProvider = std::string(kSmbProviderName);
+    throw std::runtime_error("cannot connect: " + GetNetErrorText(code, record));
+  }
+}
