@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Share benchmark: lanternquest-cli with 1, 4 and 12 threads against
+# `smbclient -c 'recurse ON; ls'` on one share of about 20,000 files in 2,000 folders, served
+# by a private smbd on 127.0.0.1; on plain loopback and with 1 ms of round-trip time added
+# by bench/delay_proxy.py (0.5 ms each way). Then how long a host that drops packets holds
+# the search. Traffic stays on 127.0.0.0/8.
+#   bench/smb_bench.sh BUILD_DIR        (BUILD_DIR holds src/cli/lanternquest-cli)
+set -euo pipefail
+build=${1:?build directory}
+cli=$build/src/cli/lanternquest-cli
+here=$(cd "$(dirname "$0")" && pwd)
+port=${LQ_BENCH_PORT:-15445}
+proxy_port=$((port + 1))
+dead_port=$((port + 2))
+t=$(mktemp -d /tmp/lq-smb-bench-XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  [[ -f $t/pid/samba-dcerpcd.pid ]] && kill -TERM -- "-$(cat "$t/pid/samba-dcerpcd.pid")" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$t"
+}
+trap cleanup EXIT
+mkdir -p "$t"/{share,private,lock,state,cache,pid,ncalrpc,binddns,log,home/.smb}
+chmod 755 "$t"
+
+echo "generating 2,000 folders x 10 files"
+python3 - "$t/share" <<'PY'
+import os, sys
+root = sys.argv[1]
+for a in range(20):
+    for b in range(100):
+        d = os.path.join(root, f"p{a:02d}", f"q{b:03d}")
+        os.makedirs(d, exist_ok=True)
+        for i in range(10):
+            open(os.path.join(d, f"file{i}.{'txt' if i % 2 else 'dat'}"), "w").close()
+PY
+
+cat > "$t/smb.conf" <<CONF
+[global]
+  server role = standalone server
+  interfaces = 127.0.0.1
+  bind interfaces only = yes
+  smb ports = $port
+  disable netbios = yes
+  private dir = $t/private
+  lock directory = $t/lock
+  state directory = $t/state
+  cache directory = $t/cache
+  pid directory = $t/pid
+  ncalrpc dir = $t/ncalrpc
+  binddns dir = $t/binddns
+  usershare path =
+  log file = $t/log/log.%m
+  passdb backend = tdbsam:$t/private/passdb.tdb
+  map to guest = bad user
+  load printers = no
+  disable spoolss = yes
+[bench]
+  path = $t/share
+  guest ok = yes
+  read only = yes
+CONF
+# The smbclient side reads $HOME/.smb/smb.conf: keep it away from the host's settings.
+printf '[global]\n  lock directory = %s\n  cache directory = %s\n  state directory = %s\n  private dir = %s\n' \
+  "$t/home" "$t/home" "$t/home" "$t/home" > "$t/home/.smb/smb.conf"
+
+smbd --foreground -l "$t/log" -s "$t/smb.conf" </dev/null >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.05; done
+python3 "$here/delay_proxy.py" "$proxy_port" "$port" --delay-ms 0.5 --lifetime 900 &
+pids+=($!)
+sleep 0.3
+
+seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1 || true; e=$(date +%s.%N); echo "$e - $s" | bc; }
+count_cli() { "$cli" -j "$1" '*' "smb://127.0.0.1:$2/bench" 2>/dev/null | wc -l; }
+
+for label in "loopback:$port" "1ms-rtt:$proxy_port"; do
+  name=${label%%:*}; p=${label##*:}
+  echo "== $name (files and folders found by the CLI: $(count_cli 12 "$p"))"
+  printf '  smbclient recurse ls : %6.2f s\n' "$(seconds env HOME="$t/home" smbclient -N -p "$p" //127.0.0.1/bench -c 'recurse ON; ls')"
+  for j in 1 4 12; do
+    printf '  lanternquest-cli -j %-2s: %6.2f s\n' "$j" "$(seconds "$cli" -j "$j" '*' "smb://127.0.0.1:$p/bench")"
+  done
+done
+
+# A host that drops packets: a listener whose accept queue is full.
+python3 - "$dead_port" <<'PY' &
+import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.9", int(sys.argv[1]))); s.listen(0)
+fill = []
+for _ in range(3):
+    c = socket.socket(); c.setblocking(False)
+    try: c.connect(("127.0.0.9", int(sys.argv[1])))
+    except BlockingIOError: pass
+    fill.append(c)
+time.sleep(60)
+PY
+pids+=($!)
+sleep 0.3
+printf '== dead host: lanternquest-cli gave up after %.2f s\n' "$(seconds "$cli" '*' "smb://127.0.0.9:$dead_port/x")"
