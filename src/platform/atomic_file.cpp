@@ -72,6 +72,9 @@ TAtomicFile::TAtomicFile(const std::string& targetName) : Target(targetName) {
     TempName.clear();
     Fail(TStep::Create, EEXIST, "Cannot create file", Target);
   }
+  // A replaced file keeps its permissions: a private file must not become readable to
+  // others by being saved again. Failing that, it gets the default a new file would.
+  if (exists) fchmod(Fd, info.st_mode & 07777);
 }
 
 TAtomicFile::~TAtomicFile() {

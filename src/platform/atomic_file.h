@@ -32,8 +32,8 @@ class TAtomicFileError : public std::runtime_error {
 
 class TAtomicFile {
  public:
-  // Checks the target and creates the temporary file beside it (mode 0666 less the
-  // umask, as a plain create would). Throws Replace or Create.
+  // Checks the target and creates the temporary file beside it, with the target's
+  // permissions when it exists (0666 less the umask otherwise). Throws Replace or Create.
   explicit TAtomicFile(const std::string& targetName);
   // Removes the temporary file unless Commit succeeded.
   ~TAtomicFile();

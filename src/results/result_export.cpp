@@ -1,6 +1,6 @@
 #include "results/result_export.h"
 
-#include <functional>
+#include <initializer_list>
 
 #include "platform/atomic_file.h"
 #include "platform/code_page.h"
@@ -44,6 +44,22 @@ void AppendPercent(std::string& out, unsigned char c) {
   out += kHex[c & 0x0F];
 }
 
+// "&", "<", ">" and, when asked, '"' as entities; each character is replaced once.
+std::string EscapeMarkup(std::string_view text, bool quotes) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += quotes ? "&quot;" : "\""; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 // Writes one report of store to fileName: head, one row per result, footer.
 void ExportReport(const TResultManager& store, const std::string& fileName, std::string head,
                   void (*writeRow)(std::string&, const TReportRow&),
@@ -79,34 +95,9 @@ std::string ExportStamp(const std::tm& now) {
   return stamp;
 }
 
-std::string EscapeHTML(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string EscapeHTML(std::string_view text) { return EscapeMarkup(text, true); }
 
-std::string EscapeXML(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string EscapeXML(std::string_view text) { return EscapeMarkup(text, false); }
 
 std::string FileLinkOf(std::string_view fullName) {
   const bool posix = !fullName.empty() && fullName[0] == '/';

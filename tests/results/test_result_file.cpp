@@ -223,6 +223,11 @@ TEST(ResultFileSave, ReplacesAWritableTargetButNotAReadOnlyOne) {
   FillStore(store, 1);
   store.SaveToFile(folder / "r.dat");
   EXPECT_EQ(ReadBytes(folder / "r.dat").size(), 128u + 2 * 528u);
+  chmod((folder / "r.dat").c_str(), 0600);
+  store.SaveToFile(folder / "r.dat");
+  struct stat info{};
+  stat((folder / "r.dat").c_str(), &info);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);  // a private file stays private
 
   const std::string before = ReadBytes(folder / "r.dat");
   chmod((folder / "r.dat").c_str(), 0444);
