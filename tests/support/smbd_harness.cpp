@@ -29,31 +29,29 @@ namespace {
 constexpr const char* kRootUser = "lqtestuser";
 constexpr auto kStartWait = std::chrono::seconds(15);
 
-bool CanConnect(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+sockaddr_in LoopbackAddress(uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
+  return address;
 }
 
-bool PortIsFree(uint16_t port) {
+// Connects to (or, with bindInstead, binds) 127.0.0.1:port and reports whether it worked.
+bool TryLoopbackPort(uint16_t port, bool bindInstead) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  sockaddr_in address = LoopbackAddress(port);
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  bool ok = (bindInstead ? bind(fd, raw, sizeof address) : connect(fd, raw, sizeof address)) == 0;
   close(fd);
   return ok;
 }
+
+bool CanConnect(uint16_t port) { return TryLoopbackPort(port, false); }
+bool PortIsFree(uint16_t port) { return TryLoopbackPort(port, true); }
 
 pid_t Spawn(const std::vector<std::string>& argv, int stdinFd, int outFd) {
   posix_spawn_file_actions_t actions;
