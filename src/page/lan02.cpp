@@ -20,6 +20,7 @@
 
 #include "engine/masks.h"
 #include "engine/search_manager.h"
+#include "page/file_masks_menu.h"
 #include "page/log_model.h"
 #include "page/message_box.h"
 #include "page/result_actions.h"
@@ -243,8 +244,12 @@ void TLan02::cmbPatternChange() {
 }
 
 void TLan02::actSelectMaskExecute() {
-  // The file-mask group menu is filled and opened by its own command handler, which
-  // replaces this connection; until then the button does nothing.
+  if (MaskMenu != nullptr) MaskMenu->actSelectMaskExecute();
+}
+
+void TLan02::SetFileMaskGroups(std::vector<std::string>& groups) {
+  delete MaskMenu;
+  MaskMenu = new TFileMasksMenu(*this, groups);
 }
 
 std::string TLan02::PatternText() const { return FromDisplay(cmbPattern->currentText()); }

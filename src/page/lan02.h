@@ -33,6 +33,7 @@ class QMenu;
 class QSplitter;
 class QTableView;
 class QToolButton;
+class TFileMasksMenu;
 class TLogger;
 class TLogModel;
 class TResultManager;
@@ -131,6 +132,11 @@ class TLan02 : public QWidget {
   void SetPatternItems(const std::vector<std::string>& items);
   std::string PatternText() const;
 
+  // Gives the page its file-mask group menu over groups, the main window's list, which
+  // must outlive the page. Until then the group button does nothing.
+  void SetFileMaskGroups(std::vector<std::string>& groups);
+  TFileMasksMenu* FileMasksMenu() const { return MaskMenu; }
+
   // Height of the error-log pane.
   int LogHeight() const;
   void SetLogHeight(int height);
@@ -186,6 +192,7 @@ class TLan02 : public QWidget {
   TLogModel* LogRows = nullptr;     // owned by the page as a QObject child
   std::unique_ptr<TResultListActions> ResultCommands;  // destroyed first: it holds the view and actions
 
+  TFileMasksMenu* MaskMenu = nullptr;  // owned by the page as a QObject child
   TPatternChange PatternChange;
   TPatternChange SavedPatternChange;
   bool IsCompletionPending = false;

@@ -25,6 +25,7 @@
 #include "settings/main_settings.h"
 #include "settings/setting.h"
 #include "shell/icons.h"
+#include "shell/lan06.h"
 #include "shell/lan_tab_sheet.h"
 #include "shell/texts.h"
 
@@ -290,6 +291,7 @@ void TLan01::actNewPageExecute() {
     page->OnPageChange = [this](TLan02*) { RefreshStatus(); };
     page->SetLogHeight(LogHeight);
     page->SetPatternItems(InputHistory);
+    page->SetFileMaskGroups(FileMaskGroups);
     connect(page, &TLan02::ActionsUpdated, this, [this] { ScheduleUpdateActions(); });
     pgcMain->setCurrentWidget(sheet);
     PageChange();
@@ -456,10 +458,16 @@ bool TLan01::FinishRun(int timeoutMs) {
 }
 
 void TLan01::actOptionsExecute() {
-  // The options dialog edits the active page's settings; it is opened here once it
-  // exists. The command stays disabled while it is open.
+  // The options dialog edits the active page's settings. The command stays disabled
+  // while it is open.
+  TLan02* page = ActivePage();
+  if (page == nullptr) return;
   OptionsOpen = true;
   UpdateActions();
+  {
+    TLan06 dialog(this, page->Setting());
+    dialog.exec();
+  }
   OptionsOpen = false;
   RefreshStatus();
   UpdateActions();

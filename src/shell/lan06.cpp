@@ -1,0 +1,662 @@
+#include "shell/lan06.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimeEdit>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <thread>
+
+#include "page/message_box.h"
+#include "platform/dir_listing.h"
+#include "platform/netapi.h"
+#include "platform/registry.h"
+#include "settings/program_options.h"
+#include "settings/setting.h"
+#include "shell/icons.h"
+
+namespace {
+
+constexpr uint32_t kEnumBufferSize = 16384;
+constexpr int kSizeBoxMaximum = 999999;
+constexpr const char* kEntireNetworkCaption = "Entire network";
+constexpr const char* kLocalFoldersCaption = "Local folders";
+
+const char kNotIntegerMessage[] = "'%1' is not a valid integer value";
+const char kSizeOrderMessage[] = "The file size \"to\" can not be lower then file size \"from\"!";
+const char kTimeOrderMessage[] = "The file time \"to\" can not be lower then file time \"from\"!";
+const char kSizeTooLargeMessage[] =
+    "The file size \"%1\" can not be larger than 2147483647 bytes (just under 2 GB)!";
+
+QString ToDisplay(const std::string& text) { return QString::fromLocal8Bit(text); }
+std::string Local8Bit(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
+// The first day of the date-time count.
+QDate DayZero() { return QDate(1899, 12, 30); }
+
+double DateTimeOf(const QDateEdit* date, const QTimeEdit* time) {
+  return double(DayZero().daysTo(date->date())) + time->time().msecsSinceStartOfDay() / 86400000.0;
+}
+
+void ShowDateTime(double value, QDateEdit* date, QTimeEdit* time) {
+  const double days = std::floor(value);
+  date->setDate(DayZero().addDays(static_cast<qint64>(days)));
+  const int ms = std::clamp(static_cast<int>(std::llround((value - days) * 86400000.0)), 0, 86399999);
+  time->setTime(QTime::fromMSecsSinceStartOfDay(ms));
+}
+
+// A stored size bound as the number and unit index that show it; the remainder is dropped.
+std::pair<int, int> ShownSize(int32_t bound) {
+  int unit = 0;
+  int64_t number = bound;
+  while (number >= 1024 && unit + 1 < int(TLan06::SizeUnits().size())) {
+    number /= 1024;
+    ++unit;
+  }
+  return {static_cast<int>(number), unit};
+}
+
+// The number typed into a box, or nothing when the text is not a whole number.
+std::optional<int64_t> NumberOf(const TSpinEdit* box) {
+  bool ok = false;
+  const qlonglong value = box->Text().trimmed().toLongLong(&ok);
+  return ok ? std::optional<int64_t>(value) : std::nullopt;
+}
+
+int64_t UnitFactor(const QComboBox* units) { return int64_t(1) << (10 * std::max(0, units->currentIndex())); }
+
+// A record as the network layer expects it: a stored record reads its absent names back
+// as empty strings, which would no longer name the entire network.
+NETRESOURCEA WithAbsentEmptyNames(NETRESOURCEA record) {
+  for (auto* name : {&record.lpLocalName, &record.lpRemoteName, &record.lpComment, &record.lpProvider})
+    if (name->has_value() && (*name)->empty()) name->reset();
+  return record;
+}
+
+// Runs work on a background thread and returns what it produced, running the GUI
+// thread's event loop until then. The result outlives the thread, which is joined here.
+template <class TResult>
+TResult RunInBackground(const std::function<TResult()>& work) {
+  TResult result{};
+  QEventLoop loop;
+  std::thread worker([&] {
+    try {
+      result = work();
+    } catch (const std::exception&) {
+      // A listing that fails lists nothing; the node loses its expand mark.
+    }
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  return result;
+}
+
+// The image for a network node listed below a node of the given depth (the root is 0).
+int NetworkImageBelow(int depth) {
+  switch (depth) {
+    case 0:
+    case 1: return kImageNetworkContainer;
+    case 2: return kImageServer;
+    case 3: return kImageShare;
+    default: return kNoImage;
+  }
+}
+
+int DepthOf(const QTreeWidgetItem* node) {
+  int depth = 0;
+  for (const QTreeWidgetItem* up = node->parent(); up != nullptr; up = up->parent()) ++depth;
+  return depth;
+}
+
+void SetImage(TNetNode* node, int slot) {
+  node->ImageIndex = slot;
+  const Tdm_icons* icons = Tdm_icons::Instance();
+  node->setIcon(0, icons != nullptr && slot != kNoImage ? icons->Icon(slot) : QIcon());
+}
+
+}  // namespace
+
+TNodeLister PlatformNodeLister() {
+  TNodeLister lister;
+  lister.EnumerateNetwork = [](const NETRESOURCEA& container) {
+    std::vector<NETRESOURCEA> entries;
+    HNETENUM handle = nullptr;
+    if (WNetOpenEnumA(RESOURCE_GLOBALNET, RESOURCETYPE_DISK, 0, &container, &handle) != NO_ERROR) return entries;
+    TNetEnumGuard guard(handle);
+    // Requests go on until the network has given every entry, so that a large domain
+    // shows all of its servers, as a search of it reaches them all.
+    std::vector<NETRESOURCEA> buffer;
+    for (;;) {
+      uint32_t count = kEnumAllEntries;
+      uint32_t size = kEnumBufferSize;
+      if (WNetEnumResourceA(handle, &count, &buffer, &size) != NO_ERROR) break;
+      for (NETRESOURCEA& entry : buffer) entries.push_back(std::move(entry));
+    }
+    return entries;
+  };
+  lister.ListFolders = [](const std::string& folder) {
+    std::vector<std::string> names;
+    std::unique_ptr<TDirListing> listing = OpenDirListing(folder);
+    if (!listing) return names;
+    constexpr uint32_t kTested = kAttrDirectory | kAttrHidden | kAttrSystem;
+    TDirEntry entry;
+    while (listing->Next(entry)) {
+      if (entry.Name == "." || entry.Name == "..") continue;
+      if ((entry.KnownAttr & kTested) != kTested) listing->Detail(entry);
+      if (!entry.IsWalkableFolder() || (entry.Attr & (kAttrHidden | kAttrSystem)) != 0) continue;
+      names.push_back(entry.Name);
+    }
+    // Local listings come in no particular order; the tree shows folders by name.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return QString::compare(ToDisplay(a), ToDisplay(b), Qt::CaseInsensitive) < 0;
+    });
+    return names;
+  };
+  return lister;
+}
+
+QString TSpinEdit::Text() const { return lineEdit()->text(); }
+void TSpinEdit::SetText(const QString& text) { lineEdit()->setText(text); }
+
+TNetNode::TNetNode(TKind kind, const QString& caption, PNetResource record)
+    : QTreeWidgetItem(QStringList{caption}), Kind(kind), Record(std::move(record)) {}
+
+std::string TNetNode::Caption() const { return Local8Bit(text(0)); }
+
+bool TNetNode::HasChildrenMark() const {
+  return childCount() > 0 || childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator;
+}
+
+void TNetNode::SetChildrenMark(bool on) {
+  setChildIndicatorPolicy(on ? QTreeWidgetItem::ShowIndicator : QTreeWidgetItem::DontShowIndicator);
+}
+
+const std::vector<QString>& TLan06::SizeUnits() {
+  static const std::vector<QString> units{QStringLiteral("B"), QStringLiteral("KB"), QStringLiteral("MB"),
+                                          QStringLiteral("GB")};
+  return units;
+}
+
+TLan06::TLan06(QWidget* owner, TSetting& setting, TProgramOptions& options, TRegistryHive& hive,
+               TNodeLister lister)
+    : QDialog(owner), SettingRef(setting), Options(options), Hive(hive), Lister(std::move(lister)) {
+  CreateComponents();
+  FormShow();
+}
+
+TLan06::TLan06(QWidget* owner, TSetting& setting)
+    : TLan06(owner, setting, ProgramOptions(), CurrentUserHive()) {}
+
+TLan06::~TLan06() = default;
+
+void TLan06::CreateComponents() {
+  setWindowTitle(QStringLiteral("Options"));
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(369, 323);
+
+  PageControl = new QTabWidget(this);
+  PageControl->addTab(CreateNetworkTab(), QStringLiteral("Network"));
+  PageControl->addTab(CreateFiltersTab(), QStringLiteral("Filters"));
+  PageControl->addTab(CreateCommonTab(), QStringLiteral("Common"));
+
+  btnOk = new QPushButton(QStringLiteral("Ok"), this);
+  btnOk->setDefault(true);
+  btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
+  connect(btnCancel, &QPushButton::clicked, this, &TLan06::reject);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btnOk);
+  buttons->addWidget(btnCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(6, 6, 6, 6);
+  layout->addWidget(PageControl, 1);
+  layout->addLayout(buttons);
+}
+
+QWidget* TLan06::CreateNetworkTab() {
+  auto* tab = new QWidget;
+  Edit1 = new QLineEdit(tab);
+  Edit1->setReadOnly(true);
+  Edit1->setFrame(false);
+  QPalette flat = Edit1->palette();
+  flat.setColor(QPalette::Base, flat.color(QPalette::Window));
+  Edit1->setPalette(flat);
+
+  tvNet = new QTreeWidget(tab);
+  tvNet->setHeaderHidden(true);
+  tvNet->setColumnCount(1);
+  tvNet->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvNet->setSelectionMode(QAbstractItemView::SingleSelection);
+  tvNet->setIconSize(QSize(16, 16));
+  tvNet->setIndentation(19);
+  // The chosen node stays marked while another control has the focus.
+  QPalette keep = tvNet->palette();
+  for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+    keep.setColor(QPalette::Inactive, role, keep.color(QPalette::Active, role));
+  tvNet->setPalette(keep);
+  connect(tvNet, &QTreeWidget::itemSelectionChanged, this, [this] { tvNetChange(); });
+  connect(tvNet, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    auto* node = static_cast<TNetNode*>(item);
+    if (node->childCount() > 0) return;  // listed already: nothing to do
+    {
+      // Shut again until the node has children to show.
+      const QSignalBlocker quiet(tvNet);
+      node->setExpanded(false);
+    }
+    if (tvNetExpanding(node)) node->setExpanded(true);
+  });
+
+  chbDefaultNetwork = new QCheckBox(QStringLiteral("Save as default"), tab);
+  auto* layout = new QVBoxLayout(tab);
+  layout->addWidget(Edit1);
+  layout->addWidget(tvNet, 1);
+  layout->addWidget(chbDefaultNetwork);
+  return tab;
+}
+
+QWidget* TLan06::CreateFiltersTab() {
+  auto* tab = new QWidget;
+  auto* attributes = new QGroupBox(QStringLiteral(" File attributes "), tab);
+  chbReadOnly = new QCheckBox(QStringLiteral("Read only"), attributes);
+  chbHidden = new QCheckBox(QStringLiteral("Hidden"), attributes);
+  chbSystem = new QCheckBox(QStringLiteral("System"), attributes);
+  chbArchive = new QCheckBox(QStringLiteral("Archive"), attributes);
+  chbFolder = new QCheckBox(QStringLiteral("Find folders"), attributes);
+  auto* attributeGrid = new QGridLayout(attributes);
+  attributeGrid->setContentsMargins(6, 2, 6, 2);
+  attributeGrid->addWidget(chbReadOnly, 0, 0);
+  attributeGrid->addWidget(chbHidden, 0, 1);
+  attributeGrid->addWidget(chbSystem, 0, 2);
+  attributeGrid->addWidget(chbArchive, 1, 0);
+  attributeGrid->addWidget(chbFolder, 1, 1);
+
+  auto* sizes = new QGroupBox(QStringLiteral(" File size "), tab);
+  auto* sizeRow = new QHBoxLayout(sizes);
+  sizeRow->setContentsMargins(6, 2, 6, 2);
+  const auto addSize = [&](QCheckBox*& check, TSpinEdit*& number, QComboBox*& units, const char* caption) {
+    check = new QCheckBox(QString::fromLatin1(caption), sizes);
+    number = new TSpinEdit(sizes);
+    number->setRange(0, kSizeBoxMaximum);
+    units = new QComboBox(sizes);
+    sizeRow->addWidget(check);
+    sizeRow->addWidget(number, 1);
+    sizeRow->addWidget(units);
+    connect(check, &QCheckBox::toggled, this, [this] { UpdateSizeControls(); });
+  };
+  addSize(chbSizeFrom, spnSizeFrom, cmbSizeFrom, "From");
+  addSize(chbSizeTo, spnSizeTo, cmbSizeTo, "to");
+
+  auto* times = new QGroupBox(QStringLiteral(" File time "), tab);
+  auto* timeGrid = new QGridLayout(times);
+  timeGrid->setContentsMargins(6, 2, 6, 2);
+  const auto addTime = [&](QCheckBox*& check, QDateEdit*& date, QTimeEdit*& time, const char* caption, int row) {
+    check = new QCheckBox(QString::fromLatin1(caption), times);
+    date = new QDateEdit(times);
+    date->setCalendarPopup(true);
+    time = new QTimeEdit(times);
+    time->setDisplayFormat(QStringLiteral("HH:mm"));
+    timeGrid->addWidget(check, row, 0);
+    timeGrid->addWidget(date, row, 1);
+    timeGrid->addWidget(time, row, 2);
+    connect(check, &QCheckBox::toggled, this, [this] { UpdateTimeControls(); });
+  };
+  addTime(chbTimeFrom, dtpDateFrom, dtpTimeFrom, "From", 0);
+  addTime(chbTimeTo, dtpDateTo, dtpTimeTo, "to", 1);
+  connect(dtpDateFrom, &QDateEdit::dateChanged, this, [this] { UpdateDateToMinimum(); });
+  cmbFileTimeType = new QComboBox(times);
+  cmbFileTimeType->addItems({QStringLiteral("Files modified"), QStringLiteral("Files created")});
+  cmbFileTimeType->hide();
+
+  chbDefaultFilter = new QCheckBox(QStringLiteral("Save as default"), tab);
+  auto* layout = new QVBoxLayout(tab);
+  layout->setSpacing(2);
+  layout->addWidget(attributes);
+  layout->addWidget(sizes);
+  layout->addWidget(times);
+  layout->addWidget(chbDefaultFilter);
+  layout->addStretch(1);
+  return tab;
+}
+
+QWidget* TLan06::CreateCommonTab() {
+  auto* tab = new QWidget;
+  auto* label = new QLabel(QStringLiteral("Max threads per search:"), tab);
+  spnMaxThread = new TSpinEdit(tab);
+  spnMaxThread->setRange(1, TProgramOptions::kMaxThreadsLimit);
+  label->setBuddy(spnMaxThread);
+  chbMinimazeToTray = new QCheckBox(QStringLiteral("Minimaze to tray"), tab);
+  chbMsgWhenComplete = new QCheckBox(QStringLiteral("Message when complete"), tab);
+  auto* threads = new QHBoxLayout;
+  threads->addWidget(label);
+  threads->addWidget(spnMaxThread);
+  threads->addStretch(1);
+  auto* layout = new QVBoxLayout(tab);
+  layout->addLayout(threads);
+  layout->addWidget(chbMinimazeToTray);
+  layout->addWidget(chbMsgWhenComplete);
+  layout->addStretch(1);
+  return tab;
+}
+
+// Fills the controls from the page's settings and the options. Runs once, when the
+// dialog is built, so that coming back to the dialog (after an error box) keeps the input.
+void TLan06::FormShow() {
+  for (QComboBox* units : {cmbSizeFrom, cmbSizeTo}) {
+    units->clear();
+    for (const QString& unit : SizeUnits()) units->addItem(unit);
+    units->setCurrentIndex(0);
+  }
+
+  NetRoot = new TNetNode(TNetNode::TKind::Network, QString::fromLatin1(kEntireNetworkCaption),
+                         std::make_unique<NETRESOURCEA>(EntireNetworkResource()));
+  NetRoot->SetChildrenMark(true);
+  SetImage(NetRoot, kImageNetworkRoot);
+  tvNet->addTopLevelItem(NetRoot);
+  AddLocalFolders();
+
+  Edit1->setText(ToDisplay(SettingRef.NetResFullPath));
+
+  const uint32_t attr = SettingRef.FileAttr;
+  chbReadOnly->setChecked(attr & kAttrReadOnly);
+  chbHidden->setChecked(attr & kAttrHidden);
+  chbSystem->setChecked(attr & kAttrSystem);
+  chbArchive->setChecked(attr & kAttrArchive);
+  chbFolder->setChecked(attr & kAttrDirectory);
+
+  const auto showSize = [](int32_t bound, QCheckBox* check, TSpinEdit* number, QComboBox* units) {
+    const bool bounded = bound > 0;
+    check->setChecked(bounded);
+    const auto [shown, unit] = bounded ? ShownSize(bound) : std::pair<int, int>{0, 0};
+    number->setValue(shown);
+    units->setCurrentIndex(unit);
+  };
+  showSize(SettingRef.FileSizeFrom, chbSizeFrom, spnSizeFrom, cmbSizeFrom);
+  showSize(SettingRef.FileSizeTo, chbSizeTo, spnSizeTo, cmbSizeTo);
+  UpdateSizeControls();
+
+  cmbFileTimeType->setCurrentIndex(SettingRef.FileTimeType);
+
+  {
+    // The earliest "to" date is settled once both bounds are shown.
+    const QSignalBlocker quiet(dtpDateFrom);
+    const auto showTime = [](double bound, QCheckBox* check, QDateEdit* date, QTimeEdit* time) {
+      const bool bounded = bound > 0;
+      check->setChecked(bounded);
+      if (bounded) ShowDateTime(bound, date, time);
+      else date->setDate(QDate::currentDate());
+    };
+    showTime(SettingRef.FileTimeFrom, chbTimeFrom, dtpDateFrom, dtpTimeFrom);
+    showTime(SettingRef.FileTimeTo, chbTimeTo, dtpDateTo, dtpTimeTo);
+  }
+  UpdateTimeControls();
+
+  spnMaxThread->setValue(Options.MaxThreads);
+  chbMinimazeToTray->setChecked(Options.MinimazeToTray);
+  chbMsgWhenComplete->setChecked(Options.MessageWhenComplete);
+}
+
+void TLan06::AddLocalFolders() {
+  LocalFolders = new TNetNode(TNetNode::TKind::LocalRoot, QString::fromLatin1(kLocalFoldersCaption), nullptr);
+  LocalFolders->setFlags(LocalFolders->flags() & ~Qt::ItemIsSelectable);
+  LocalFolders->Listed = true;
+  SetImage(LocalFolders, kImageFolder);
+  tvNet->addTopLevelItem(LocalFolders);
+  std::vector<QString> tops{QStringLiteral("/")};
+  const QString home = QDir::homePath();
+  if (!home.isEmpty() && home != tops[0]) tops.push_back(home);
+  for (const QString& path : tops) {
+    auto* top = new TNetNode(TNetNode::TKind::LocalTop, path, nullptr);
+    top->SetChildrenMark(true);
+    SetImage(top, kImageFolder);
+    LocalFolders->addChild(top);
+  }
+}
+
+void TLan06::UpdateSizeControls() {
+  spnSizeFrom->setEnabled(chbSizeFrom->isChecked());
+  cmbSizeFrom->setEnabled(chbSizeFrom->isChecked());
+  spnSizeTo->setEnabled(chbSizeTo->isChecked());
+  cmbSizeTo->setEnabled(chbSizeTo->isChecked());
+}
+
+void TLan06::UpdateTimeControls() {
+  dtpDateFrom->setEnabled(chbTimeFrom->isChecked());
+  dtpTimeFrom->setEnabled(chbTimeFrom->isChecked());
+  dtpDateTo->setEnabled(chbTimeTo->isChecked());
+  dtpTimeTo->setEnabled(chbTimeTo->isChecked());
+  UpdateDateToMinimum();
+}
+
+// The "to" date cannot be chosen before a ticked "From" date. A stored "to" date that
+// already lies before it is left as it is (validation refuses it), never moved: moving it
+// would change the stored bound just by opening the dialog.
+void TLan06::UpdateDateToMinimum() {
+  const QDate from = dtpDateFrom->date();
+  if (chbTimeFrom->isChecked() && !(chbTimeTo->isChecked() && dtpDateTo->date() < from)) {
+    dtpDateTo->setMinimumDate(from);
+  } else {
+    dtpDateTo->clearMinimumDate();
+  }
+}
+
+TNetNode* TLan06::SelectedNode() const {
+  const QList<QTreeWidgetItem*> selected = tvNet->selectedItems();
+  return selected.isEmpty() ? nullptr : static_cast<TNetNode*>(selected.front());
+}
+
+void TLan06::tvNetChange() {
+  if (TNetNode* node = SelectedNode()) Edit1->setText(node->text(0));
+  UpdateButtons();
+}
+
+void TLan06::UpdateButtons() {
+  btnCancel->setEnabled(true);
+  btnOk->setEnabled(SelectedNode() != nullptr);
+  setEnabled(true);
+}
+
+bool TLan06::tvNetExpanding(TNetNode* node) {
+  if (node == nullptr || IsBusy || !node->HasChildrenMark()) return false;
+  if (node->childCount() > 0) return true;
+  const bool added = !node->Listed && PopulateNode(node);
+  if (!added) node->SetChildrenMark(false);
+  return added;
+}
+
+bool TLan06::PopulateNode(TNetNode* node) {
+  node->Listed = true;
+  IsBusy = true;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  btnOk->setEnabled(false);
+  btnCancel->setEnabled(false);
+  setEnabled(false);
+  struct TRestore {
+    TLan06* Dialog;
+    ~TRestore() {
+      QApplication::restoreOverrideCursor();
+      Dialog->IsBusy = false;
+      Dialog->UpdateButtons();
+    }
+  } restore{this};
+
+  const int depth = DepthOf(node);
+  int added = 0;
+  if (node->Record == nullptr || (node->Record->dwUsage & RESOURCEUSAGE_CONNECTABLE) != 0) {
+    const std::string folder = NodeFolderPath(node);
+    const auto list = Lister.ListFolders;
+    const std::vector<std::string> names =
+        RunInBackground<std::vector<std::string>>([list, folder] { return list(folder); });
+    for (const std::string& name : names) {
+      auto* child = new TNetNode(TNetNode::TKind::Folder, ToDisplay(name), nullptr);
+      child->SetChildrenMark(true);
+      SetImage(child, kImageFolder);
+      node->addChild(child);
+      ++added;
+    }
+  } else {
+    const NETRESOURCEA container = WithAbsentEmptyNames(*node->Record);
+    const auto enumerate = Lister.EnumerateNetwork;
+    const std::vector<NETRESOURCEA> entries =
+        RunInBackground<std::vector<NETRESOURCEA>>([enumerate, container] { return enumerate(container); });
+    for (const NETRESOURCEA& entry : entries) {
+      PNetResource record;
+      CopyNetResource(entry, record);
+      auto* child = new TNetNode(TNetNode::TKind::Network, ToDisplay(entry.lpRemoteName.value_or("")), std::move(record));
+      child->SetChildrenMark(true);
+      SetImage(child, NetworkImageBelow(depth));
+      node->addChild(child);
+      ++added;
+    }
+  }
+  return added > 0;
+}
+
+std::string TLan06::NodeFolderPath(const TNetNode* node) const {
+  // The captions from the nearest node that names a whole location down to node.
+  std::vector<const TNetNode*> chain{node};
+  while (chain.back()->Kind == TNetNode::TKind::Folder && !chain.back()->Record &&
+         chain.back()->ParentNode() != nullptr)
+    chain.push_back(chain.back()->ParentNode());
+  const char separator = chain.back()->Kind == TNetNode::TKind::LocalTop ? '/' : '\\';
+  std::string path = chain.back()->Caption();
+  for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+    if (path.empty() || path.back() != separator) path += separator;
+    path += (*it)->Caption();
+  }
+  return path;
+}
+
+std::string TLan06::NodeDisplayPath() const {
+  const TNetNode* node = SelectedNode();
+  if (node == nullptr) return {};
+  std::string path;
+  for (const TNetNode* up = node; up != nullptr; up = up->ParentNode()) path = up->Caption() + "\\" + path;
+  path.pop_back();
+  for (size_t at; (at = path.find("\\\\")) != std::string::npos;) path.erase(at, 1);
+  return path;
+}
+
+QString TLan06::ValidateInput() {
+  if (!chbReadOnly->isChecked() && !chbHidden->isChecked() && !chbSystem->isChecked() &&
+      !chbArchive->isChecked()) {
+    chbReadOnly->setChecked(true);
+    chbArchive->setChecked(true);
+  }
+
+  std::optional<int64_t> sizeFrom, sizeTo;
+  if (chbSizeFrom->isChecked() && chbSizeTo->isChecked()) {
+    for (const TSpinEdit* box : {spnSizeFrom, spnSizeTo})
+      if (!NumberOf(box)) return QString::fromLatin1(kNotIntegerMessage).arg(box->Text());
+  }
+  // A size bound holds at most kLargestSizeBound bytes; a larger product is refused, never
+  // stored wrapped round.
+  const auto tooLarge = [](const QCheckBox* check, const TSpinEdit* box, const QComboBox* units) {
+    const std::optional<int64_t> number = NumberOf(box);
+    return check->isChecked() && number &&
+           (*number > kLargestSizeBound || *number * UnitFactor(units) > kLargestSizeBound);
+  };
+  if (tooLarge(chbSizeFrom, spnSizeFrom, cmbSizeFrom)) return QString::fromLatin1(kSizeTooLargeMessage).arg("from");
+  if (tooLarge(chbSizeTo, spnSizeTo, cmbSizeTo)) return QString::fromLatin1(kSizeTooLargeMessage).arg("to");
+  if (chbSizeFrom->isChecked() && chbSizeTo->isChecked() &&
+      *NumberOf(spnSizeTo) * UnitFactor(cmbSizeTo) < *NumberOf(spnSizeFrom) * UnitFactor(cmbSizeFrom))
+    return QString::fromLatin1(kSizeOrderMessage);
+
+  if (chbTimeFrom->isChecked() && chbTimeTo->isChecked() &&
+      DateTimeOf(dtpDateFrom, dtpTimeFrom) > DateTimeOf(dtpDateTo, dtpTimeTo))
+    return QString::fromLatin1(kTimeOrderMessage);
+  return {};
+}
+
+void TLan06::btnOkClick() {
+  if (!btnOk->isEnabled() || IsBusy) return;
+  if (const QString error = ValidateInput(); !error.isEmpty()) {
+    ShowErrorBox(this, error);
+    return;
+  }
+  StoreInput();
+  if (chbDefaultFilter->isChecked() || chbDefaultNetwork->isChecked()) {
+    try {
+      SavePageDefaults(SettingRef, chbDefaultFilter->isChecked(), chbDefaultNetwork->isChecked(), Hive);
+    } catch (const TRegistryError& error) {
+      // The page already uses the new settings; only keeping them as defaults failed.
+      ShowErrorBox(this, ToDisplay(error.what()));
+    }
+  }
+  accept();
+}
+
+void TLan06::StoreInput() {
+  TSetting& s = SettingRef;
+  s.FileAttr = 0x08;
+  if (chbReadOnly->isChecked()) s.FileAttr |= kAttrReadOnly;
+  if (chbHidden->isChecked()) s.FileAttr |= kAttrHidden;
+  if (chbSystem->isChecked()) s.FileAttr |= kAttrSystem;
+  if (chbArchive->isChecked()) s.FileAttr |= kAttrArchive;
+  if (chbFolder->isChecked()) s.FileAttr |= kAttrDirectory;
+
+  const auto bytes = [](const QCheckBox* check, const TSpinEdit* box, const QComboBox* units) -> int32_t {
+    if (!check->isChecked()) return -1;
+    const int64_t value = NumberOf(box).value_or(0) * UnitFactor(units);
+    return static_cast<int32_t>(std::clamp<int64_t>(value, 0, kLargestSizeBound));
+  };
+  s.FileSizeFrom = bytes(chbSizeFrom, spnSizeFrom, cmbSizeFrom);
+  s.FileSizeTo = bytes(chbSizeTo, spnSizeTo, cmbSizeTo);
+  if (s.FileSizeFrom > s.FileSizeTo && s.FileSizeFrom > 0) s.FileSizeTo = -1;
+
+  s.FileTimeType = cmbFileTimeType->currentIndex();
+  s.FileTimeFrom = chbTimeFrom->isChecked() ? DateTimeOf(dtpDateFrom, dtpTimeFrom) : 0.0;
+  s.FileTimeTo = chbTimeTo->isChecked() ? DateTimeOf(dtpDateTo, dtpTimeTo) : 0.0;
+
+  const std::optional<int64_t> threads = NumberOf(spnMaxThread);
+  Options.MaxThreads = ClampMaxThreads(static_cast<int32_t>(
+      std::clamp<int64_t>(threads.value_or(1), 1, TProgramOptions::kMaxThreadsLimit)));
+  Options.MinimazeToTray = chbMinimazeToTray->isChecked();
+  Options.MessageWhenComplete = chbMsgWhenComplete->isChecked();
+
+  const TNetNode* node = SelectedNode();
+  if (node == nullptr) return;
+  FreeNetResource(s.NetResource);
+  if (node->Record) {
+    CopyNetResource(WithAbsentEmptyNames(*node->Record), s.NetResource);
+    s.NetResPath.clear();
+    s.NetResFullPath = NodeDisplayPath();
+  } else {
+    s.NetResPath = NodeFolderPath(node);
+    // A local folder shows as its own path; a folder under a share as its network path.
+    s.NetResFullPath = IsUncPath(s.NetResPath) ? NodeDisplayPath() : s.NetResPath;
+  }
+}
+
+void TLan06::reject() {
+  if (IsBusy) return;  // the listing finishes first; the dialog is disabled meanwhile
+  QDialog::reject();
+}
+
+void TLan06::closeEvent(QCloseEvent* event) {
+  if (IsBusy) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}

@@ -1,0 +1,191 @@
+#pragma once
+// TLan06: the modal "Options" dialog. It edits one search page's TSetting (where to search
+// and the filters) and the program-wide options, and on "Ok" may save either group of the
+// page's settings as the defaults for new pages. Nothing changes before "Ok" passes
+// validation; "Cancel", Esc and the close box change nothing.
+//
+// Where to search is chosen in tvNet, a lazily expanded tree with two roots:
+//   "Entire network"  a node per network container or share, each carrying an owned copy of
+//                     its resource record, and under a share its folders (no record);
+//   "Local folders"   the file-system root and the home folder, and their folders (no
+//                     record). The root itself cannot be chosen.
+// A node is listed once, when it is first expanded; a node that lists nothing loses its
+// expand mark. Listing runs on a background thread while the dialog stays disabled with the
+// busy cursor; the GUI thread keeps running its event loop meanwhile, so the window repaints.
+//
+// UI thread only. The setting, the options and the hive must outlive the dialog.
+#include <QDialog>
+#include <QSpinBox>
+#include <QTreeWidgetItem>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/netresource.h"
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTimeEdit;
+class QTreeWidget;
+class TRegistryHive;
+struct TProgramOptions;
+struct TSetting;
+
+// What the tree lists below a node. Both calls run on a background thread with their own
+// copies of what they are given; they must not touch the dialog.
+struct TNodeLister {
+  // The disk resources of a network container, in the order the network gives them;
+  // empty when it cannot be enumerated.
+  std::function<std::vector<NETRESOURCEA>(const NETRESOURCEA& container)> EnumerateNetwork;
+  // The names of the visible sub-folders of folder (a local or UNC path), in listing
+  // order, without "." and ".."; empty when it cannot be listed.
+  std::function<std::vector<std::string>(const std::string& folder)> ListFolders;
+};
+
+// The lister over the platform's network enumeration and folder listing.
+TNodeLister PlatformNodeLister();
+
+// Image slots of the tree's nodes in the shared image list; kNoImage for none.
+inline constexpr int kImageNetworkRoot = 18;
+inline constexpr int kImageNetworkContainer = 21;
+inline constexpr int kImageServer = 6;
+inline constexpr int kImageShare = 13;
+inline constexpr int kImageFolder = 3;
+inline constexpr int kNoImage = -1;
+
+// Largest byte count a size bound can hold.
+inline constexpr int64_t kLargestSizeBound = 2147483647;
+
+// A number box whose text can be read and set as typed (it may be empty or not a number).
+class TSpinEdit : public QSpinBox {
+ public:
+  using QSpinBox::QSpinBox;
+  QString Text() const;
+  void SetText(const QString& text);
+};
+
+// One node of tvNet. Record is the owned resource copy of a network node, nil for a
+// folder; the copy is released with the node.
+class TNetNode : public QTreeWidgetItem {
+ public:
+  enum class TKind { Network, Folder, LocalRoot, LocalTop };
+  TNetNode(TKind kind, const QString& caption, PNetResource record);
+
+  const TKind Kind;
+  PNetResource Record;
+  int ImageIndex = kNoImage;
+  bool Listed = false;  // listed once already (whatever it yielded)
+
+  std::string Caption() const;
+  TNetNode* ParentNode() const { return static_cast<TNetNode*>(parent()); }
+  TNetNode* ChildNode(int index) const { return static_cast<TNetNode*>(child(index)); }
+  bool HasChildrenMark() const;
+  void SetChildrenMark(bool on);
+};
+
+class TLan06 : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Shows setting and options; the dialog is filled before it is shown.
+  TLan06(QWidget* owner, TSetting& setting, TProgramOptions& options, TRegistryHive& hive,
+         TNodeLister lister = PlatformNodeLister());
+  // The same over the process's options and the user's settings file.
+  TLan06(QWidget* owner, TSetting& setting);
+  ~TLan06() override;
+
+  // Tab "Network".
+  QTabWidget* PageControl = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QTreeWidget* tvNet = nullptr;
+  QCheckBox* chbDefaultNetwork = nullptr;
+  // Tab "Filters".
+  QCheckBox* chbReadOnly = nullptr;
+  QCheckBox* chbHidden = nullptr;
+  QCheckBox* chbSystem = nullptr;
+  QCheckBox* chbArchive = nullptr;
+  QCheckBox* chbFolder = nullptr;
+  QCheckBox* chbSizeFrom = nullptr;
+  TSpinEdit* spnSizeFrom = nullptr;
+  QComboBox* cmbSizeFrom = nullptr;
+  QCheckBox* chbSizeTo = nullptr;
+  TSpinEdit* spnSizeTo = nullptr;
+  QComboBox* cmbSizeTo = nullptr;
+  QCheckBox* chbTimeFrom = nullptr;
+  QDateEdit* dtpDateFrom = nullptr;
+  QTimeEdit* dtpTimeFrom = nullptr;
+  QCheckBox* chbTimeTo = nullptr;
+  QDateEdit* dtpDateTo = nullptr;
+  QTimeEdit* dtpTimeTo = nullptr;
+  QComboBox* cmbFileTimeType = nullptr;  // not shown; carries FileTimeType through
+  QCheckBox* chbDefaultFilter = nullptr;
+  // Tab "Common".
+  TSpinEdit* spnMaxThread = nullptr;
+  QCheckBox* chbMinimazeToTray = nullptr;
+  QCheckBox* chbMsgWhenComplete = nullptr;
+  QPushButton* btnOk = nullptr;
+  QPushButton* btnCancel = nullptr;
+
+  // The unit captions of the size lists; index i stands for a factor of 1024^i.
+  static const std::vector<QString>& SizeUnits();
+
+  // The two roots.
+  TNetNode* NetworkRoot() const { return NetRoot; }
+  TNetNode* LocalRoot() const { return LocalFolders; }
+
+  // Expanding a node: lists it the first time; false when it is not to be expanded (no
+  // expand mark, or nothing listed, which also removes the mark).
+  bool tvNetExpanding(TNetNode* node);
+  // The node's folder path: its caption, preceded by its ancestors' captions up to the
+  // nearest node with a record (or the top local folder).
+  std::string NodeFolderPath(const TNetNode* node) const;
+  // The captions from the network root down to the selected node, "\"-separated, with
+  // every doubled backslash collapsed.
+  std::string NodeDisplayPath() const;
+  TNetNode* SelectedNode() const;
+  void UpdateButtons();
+
+  // The error of the current input, or empty when it may be stored. Fills in "Read only"
+  // and "Archive" when no attribute is ticked.
+  QString ValidateInput();
+  // Validates, stores, saves the ticked default groups and closes with OK; on a failed
+  // validation shows the error box and stays open.
+  void btnOkClick();
+
+  // True while a node is being listed.
+  bool Busy() const { return IsBusy; }
+
+ public slots:
+  void reject() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateComponents();
+  QWidget* CreateNetworkTab();
+  QWidget* CreateFiltersTab();
+  QWidget* CreateCommonTab();
+  void FormShow();
+  void AddLocalFolders();
+  bool PopulateNode(TNetNode* node);
+  void tvNetChange();
+  void UpdateSizeControls();
+  void UpdateTimeControls();
+  void UpdateDateToMinimum();
+  void StoreInput();
+
+  TSetting& SettingRef;
+  TProgramOptions& Options;
+  TRegistryHive& Hive;
+  TNodeLister Lister;
+  TNetNode* NetRoot = nullptr;
+  TNetNode* LocalFolders = nullptr;
+  bool IsBusy = false;
+};

@@ -1,0 +1,70 @@
+#pragma once
+// The options dialog under test: a page setting, program options and a private settings
+// file per test, and every message box answered at once and recorded.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QComboBox>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "page/message_box.h"
+#include "platform/registry.h"
+#include "settings/program_options.h"
+#include "settings/setting.h"
+#include "settings/settings_layout.h"
+#include "shell/lan06.h"
+#include "test_tray_qt_app.h"
+
+class OptionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureQApplication();
+    std::string pattern = (std::filesystem::temp_directory_path() / "lq-options-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    Dir = pattern;
+    Hive = std::make_unique<TRegistryHive>(Dir / "Lanternquest.reg");
+    Previous = SetMessageBoxHook([this](const TMessageBoxRequest& request) {
+      Messages.push_back(request.Text.toStdString());
+      return TMsgResult::Ok;
+    });
+  }
+  void TearDown() override {
+    SetMessageBoxHook(Previous);
+    Hive.reset();
+    std::filesystem::remove_all(Dir);
+  }
+
+  std::unique_ptr<TLan06> Open(TNodeLister lister = PlatformNodeLister()) {
+    return std::make_unique<TLan06>(nullptr, Setting, Options, *Hive, std::move(lister));
+  }
+
+  // Presses "Ok"; true when the dialog closed with OK.
+  static bool PressOk(TLan06& dialog) {
+    dialog.btnOkClick();
+    return dialog.result() == QDialog::Accepted;
+  }
+
+  static TNetNode* Child(TNetNode* node, const std::string& caption) {
+    for (int i = 0; i < node->childCount(); ++i)
+      if (node->ChildNode(i)->Caption() == caption) return node->ChildNode(i);
+    return nullptr;
+  }
+
+  static std::vector<std::string> Captions(TNetNode* node) {
+    std::vector<std::string> captions;
+    for (int i = 0; i < node->childCount(); ++i) captions.push_back(node->ChildNode(i)->Caption());
+    return captions;
+  }
+
+  std::filesystem::path Dir;
+  std::unique_ptr<TRegistryHive> Hive;
+  TSetting Setting;
+  TProgramOptions Options;
+  std::vector<std::string> Messages;
+  TMessageBoxHook Previous;
+};
