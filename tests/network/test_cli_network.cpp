@@ -43,7 +43,11 @@ TCliRun RunCli(const std::vector<std::string>& args, const std::string& stdinTex
   const std::string dir = std::filesystem::temp_directory_path() / ("lq-cli-net-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::ofstream(dir + "/in") << stdinText;
-  std::string command = Quote(CliPath());
+  // A sanitizer build reports the leak suppressions it used on stderr; keep that out of
+  // the program's own output.
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  std::string command = "LSAN_OPTIONS=" + Quote(std::string(lsan ? lsan : "") + ":print_suppressions=0") + " " +
+                        Quote(CliPath());
   for (const std::string& arg : args) command += " " + Quote(arg);
   command += " <" + dir + "/in >" + dir + "/out 2>" + dir + "/err";
   TCliRun run;
