@@ -1,0 +1,146 @@
+// Connecting and disconnecting network resources: the dialogs over a scripted network,
+// and a real connection to the test smbd whose user-only share is then searched.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/search_fixture.h"
+#include "page/message_box.h"
+#include "platform/net_errors.h"
+#include "shell/conn_dialog.h"
+#include "support/smbd_harness.h"
+#include "test_tray_qt_app.h"
+
+namespace {
+
+constexpr uint16_t kConnectTestPort = 44731;
+
+class ConnectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureQApplication();
+    Previous = SetMessageBoxHook([this](const TMessageBoxRequest& request) {
+      Errors.push_back(request.Text.toStdString());
+      return TMsgResult::Ok;
+    });
+  }
+  void TearDown() override { SetMessageBoxHook(Previous); }
+
+  static void Fill(TConnDialog& dialog, const std::string& remote, const std::string& user,
+                   const std::string& domain, const std::string& password) {
+    dialog.edtRemoteName->setText(QString::fromStdString(remote));
+    dialog.edtUser->setText(QString::fromStdString(user));
+    dialog.edtDomain->setText(QString::fromStdString(domain));
+    dialog.edtPassword->setText(QString::fromStdString(password));
+  }
+
+  std::vector<std::string> Errors;
+  TMessageBoxHook Previous;
+};
+
+struct TScriptedNet {
+  uint32_t Answer = NO_ERROR;
+  std::vector<std::pair<std::string, TSmbCredentials>> Connects;
+  std::vector<std::string> Names;
+
+  TNetConnector Connector() {
+    return TNetConnector{
+        [this](const std::string& name, const TSmbCredentials& credentials) {
+          Connects.emplace_back(name, credentials);
+          return Answer;
+        },
+        [this](const std::string& name) {
+          std::erase(Names, name);
+          return NO_ERROR;
+        },
+        [this] { return Names; }};
+  }
+};
+
+TEST_F(ConnectTest, ConnectPassesCredentialsAndFailuresKeepTheDialogOpen) {
+  TScriptedNet net;
+  TConnDialog dialog(nullptr, net.Connector());
+  EXPECT_FALSE(dialog.btnOk->isEnabled());  // nothing to connect yet
+
+  net.Answer = ERROR_LOGON_FAILURE;
+  Fill(dialog, "  \\\\srv\\docs ", "OFFICE\\ann", "", "s3cret-pw");
+  dialog.btnOk->click();
+  ASSERT_EQ(net.Connects.size(), 1u);
+  EXPECT_EQ(net.Connects[0].first, "\\\\srv\\docs");
+  EXPECT_EQ(net.Connects[0].second.User, "ann");
+  EXPECT_EQ(net.Connects[0].second.Domain, "OFFICE");
+  EXPECT_EQ(net.Connects[0].second.Password, "s3cret-pw");
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_NE(Errors[0].find("\\\\srv\\docs"), std::string::npos) << Errors[0];
+  EXPECT_EQ(Errors[0].find("s3cret-pw"), std::string::npos) << "the password must never be shown";
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  EXPECT_TRUE(dialog.edtPassword->text().isEmpty());
+
+  net.Answer = NO_ERROR;
+  Fill(dialog, "\\\\srv", "ann", "HOME", "other-pw");  // the domain box wins
+  dialog.btnOk->click();
+  EXPECT_EQ(net.Connects.back().second.User, "ann");
+  EXPECT_EQ(net.Connects.back().second.Domain, "HOME");
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(Errors.size(), 1u);
+}
+
+TEST_F(ConnectTest, DisconnectListsConnectionsAndForgetsTheChosenOne) {
+  TScriptedNet net;
+  net.Names = {"\\\\alpha", "\\\\beta\\share"};
+  TDisconnDialog dialog(nullptr, net.Connector());
+  ASSERT_EQ(dialog.lvConnections->count(), 2);
+  dialog.lvConnections->setCurrentRow(1);
+  dialog.btnDisconnect->click();
+  EXPECT_EQ(net.Names, std::vector<std::string>{"\\\\alpha"});
+  ASSERT_EQ(dialog.lvConnections->count(), 1);
+  dialog.btnDisconnect->click();
+  EXPECT_EQ(dialog.lvConnections->count(), 0);
+  EXPECT_FALSE(dialog.btnDisconnect->isEnabled());
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(ConnectTest, UserOnlyShareIsSearchedAfterConnectingWithCredentials) {
+  TSmbdHarness server(kConnectTestPort);
+  if (server.Failed()) GTEST_SKIP() << "no test smbd: " << server.Error();
+  if (!server.HasUser()) GTEST_SKIP() << "no account for the user-only share";
+  ASSERT_TRUE(WriteTestFile(server.SecretDir() + "/plans/lantern.txt"));
+  const std::string share = TSmbdHarness::Unc("secret");
+  const std::string found = share + "\\plans\\lantern.txt";
+  auto search = [&] {
+    TSearchRig rig(THandOff::Direct);
+    rig.Run(TSearchRig::Task(share, "*.txt"));
+    return rig.FullNames();
+  };
+  EXPECT_TRUE(search().empty()) << "the share must be closed to guests";
+
+  TConnDialog dialog(nullptr);
+  Fill(dialog, share, server.UserName(), "", "wrong-password");
+  dialog.btnOk->click();
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_TRUE(search().empty()) << "a refused password must leave the share closed";
+
+  Fill(dialog, share, server.UserName(), "", TSmbdHarness::Password());
+  dialog.btnOk->click();
+  ASSERT_EQ(dialog.result(), QDialog::Accepted) << (Errors.empty() ? "" : Errors.back());
+  EXPECT_EQ(search(), std::vector<std::string>{found});
+
+  TDisconnDialog disconnect(nullptr);
+  std::vector<std::string> listed;
+  for (int i = 0; i < disconnect.lvConnections->count(); ++i)
+    listed.push_back(disconnect.lvConnections->item(i)->text().toStdString());
+  ASSERT_NE(std::find(listed.begin(), listed.end(), share), listed.end());
+  disconnect.lvConnections->setCurrentRow(int(std::find(listed.begin(), listed.end(), share) - listed.begin()));
+  disconnect.btnDisconnect->click();
+  EXPECT_EQ(Errors.size(), 1u) << Errors.back();
+  EXPECT_TRUE(search().empty()) << "after disconnecting the share is closed again";
+}
+
+}  // namespace
