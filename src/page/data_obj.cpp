@@ -24,19 +24,6 @@ bool IsFileDropFormat(const FORMATETC* format) {
          format->tymed == TYMED_HGLOBAL;
 }
 
-// QueryInterface for an object that answers IUnknown and one more interface.
-template <class Interface>
-HRESULT AnswerInterface(Interface* self, TInterfaceId own, TInterfaceId iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (iid == TInterfaceId::IUnknown || iid == own) {
-    *object = self;
-    self->AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
 }  // namespace
 
 const FORMATETC kFileDropFormats[1] = {{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}};
@@ -99,18 +86,6 @@ TComPtr<IDataObject> TDataObject::Create(std::vector<std::string> paths, bool no
   return TComPtr<IDataObject>::Adopt(new TDataObject(std::move(paths), nonClient, x, y));
 }
 
-HRESULT TDataObject::QueryInterface(TInterfaceId iid, void** object) {
-  return AnswerInterface<IDataObject>(this, TInterfaceId::IDataObject, iid, object);
-}
-
-uint32_t TDataObject::AddRef() { return ++RefCount; }
-
-uint32_t TDataObject::Release() {
-  const uint32_t left = --RefCount;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT TDataObject::GetData(const FORMATETC* format, STGMEDIUM* medium) {
   if (medium == nullptr) return E_POINTER;
   *medium = STGMEDIUM();
@@ -161,18 +136,6 @@ TComPtr<IEnumFORMATETC> TEnumFormatEtc::Create(const FORMATETC* table, uint32_t 
   return TComPtr<IEnumFORMATETC>::Adopt(new TEnumFormatEtc(table, position, count));
 }
 
-HRESULT TEnumFormatEtc::QueryInterface(TInterfaceId iid, void** object) {
-  return AnswerInterface<IEnumFORMATETC>(this, TInterfaceId::IEnumFORMATETC, iid, object);
-}
-
-uint32_t TEnumFormatEtc::AddRef() { return ++RefCount; }
-
-uint32_t TEnumFormatEtc::Release() {
-  const uint32_t left = --RefCount;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT TEnumFormatEtc::Next(uint32_t count, FORMATETC* entries, uint32_t* fetched) {
   uint32_t copied = 0;
   if (entries != nullptr) {
@@ -205,18 +168,6 @@ HRESULT TEnumFormatEtc::Clone(IEnumFORMATETC** out) {
 // ---- TFileSource ----
 
 TComPtr<IDropSource> TFileSource::Create() { return TComPtr<IDropSource>::Adopt(new TFileSource()); }
-
-HRESULT TFileSource::QueryInterface(TInterfaceId iid, void** object) {
-  return AnswerInterface<IDropSource>(this, TInterfaceId::IDropSource, iid, object);
-}
-
-uint32_t TFileSource::AddRef() { return ++RefCount; }
-
-uint32_t TFileSource::Release() {
-  const uint32_t left = --RefCount;
-  if (left == 0) delete this;
-  return left;
-}
 
 HRESULT TFileSource::QueryContinueDrag(bool escapePressed, uint32_t keyState) {
   if (escapePressed) return DRAGDROP_S_CANCEL;

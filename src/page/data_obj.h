@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 using HRESULT = int32_t;
@@ -161,16 +162,41 @@ class TComPtr {
   T* Object = nullptr;
 };
 
+// Reference counting and QueryInterface for an object that answers IUnknown and
+// Interface (named Own). Created with one reference; destroyed at the last Release.
+template <class Interface, TInterfaceId Own>
+class TUnknownImpl : public Interface {
+ public:
+  HRESULT QueryInterface(TInterfaceId iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (iid != TInterfaceId::IUnknown && iid != Own) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    *object = static_cast<Interface*>(this);
+    AddRef();
+    return S_OK;
+  }
+  uint32_t AddRef() override { return ++RefCount; }
+  uint32_t Release() override {
+    const uint32_t left = --RefCount;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  ~TUnknownImpl() override = default;
+
+ private:
+  uint32_t RefCount = 1;
+};
+
 // The data object of a drag: renders a fresh file-drop block of its paths on every
 // GetData, which the receiver then owns. Created with one reference; destroyed at the
 // last Release.
-class TDataObject final : public IDataObject {
+class TDataObject final : public TUnknownImpl<IDataObject, TInterfaceId::IDataObject> {
  public:
   static TComPtr<IDataObject> Create(std::vector<std::string> paths, bool nonClient, int32_t x, int32_t y);
-
-  HRESULT QueryInterface(TInterfaceId iid, void** object) override;
-  uint32_t AddRef() override;
-  uint32_t Release() override;
 
   HRESULT GetData(const FORMATETC* format, STGMEDIUM* medium) override;
   HRESULT GetDataHere(const FORMATETC* format, STGMEDIUM* medium) override;
@@ -186,7 +212,6 @@ class TDataObject final : public IDataObject {
   TDataObject(std::vector<std::string> paths, bool nonClient, int32_t x, int32_t y);
   ~TDataObject() override = default;
 
-  uint32_t RefCount = 1;
   std::vector<std::string> Paths;
   bool NonClient;
   int32_t DropX;
@@ -194,13 +219,9 @@ class TDataObject final : public IDataObject {
 };
 
 // Walks a table of format entries that it does not own; the table must outlive it.
-class TEnumFormatEtc final : public IEnumFORMATETC {
+class TEnumFormatEtc final : public TUnknownImpl<IEnumFORMATETC, TInterfaceId::IEnumFORMATETC> {
  public:
   static TComPtr<IEnumFORMATETC> Create(const FORMATETC* table, uint32_t position, uint32_t count);
-
-  HRESULT QueryInterface(TInterfaceId iid, void** object) override;
-  uint32_t AddRef() override;
-  uint32_t Release() override;
 
   HRESULT Next(uint32_t count, FORMATETC* entries, uint32_t* fetched) override;
   HRESULT Skip(uint32_t count) override;
@@ -214,7 +235,6 @@ class TEnumFormatEtc final : public IEnumFORMATETC {
       : Table(table), Pos(position), Count(count) {}
   ~TEnumFormatEtc() override = default;
 
-  uint32_t RefCount = 1;
   const FORMATETC* Table;
   uint32_t Pos;
   uint32_t Count;
@@ -222,13 +242,9 @@ class TEnumFormatEtc final : public IEnumFORMATETC {
 
 // The drop source of a drag: Escape cancels, releasing the left button drops, and the
 // platform's own cursors show the standard effects.
-class TFileSource final : public IDropSource {
+class TFileSource final : public TUnknownImpl<IDropSource, TInterfaceId::IDropSource> {
  public:
   static TComPtr<IDropSource> Create();
-
-  HRESULT QueryInterface(TInterfaceId iid, void** object) override;
-  uint32_t AddRef() override;
-  uint32_t Release() override;
 
   HRESULT QueryContinueDrag(bool escapePressed, uint32_t keyState) override;
   HRESULT GiveFeedback(uint32_t effect) override;
@@ -237,5 +253,4 @@ class TFileSource final : public IDropSource {
   TFileSource() = default;
   ~TFileSource() override = default;
 
-  uint32_t RefCount = 1;
 };
