@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <QWindowStateChangeEvent>
@@ -123,6 +124,46 @@ void TTrayIcon::MinimizeToTray() {
   if (!Host->IsAvailable()) return;  // no tray: stay minimised on the taskbar
   HideApplication();
   AddIcon(Owner->windowIcon(), 0);
+}
+
+namespace {
+
+// A lantern with a magnifier, drawn on a 64 x 64 grid and scaled to size.
+QPixmap DrawLantern(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.scale(size / 64.0, size / 64.0);
+  const QColor frame(0x2f, 0x3a, 0x6b);
+  painter.setPen(QPen(QColor(0x3a, 0x3a, 0x4a), 3));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawEllipse(QPointF(32, 7), 4.5, 4.5);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(frame);
+  painter.drawPolygon(QPolygonF({QPointF(18, 18), QPointF(46, 18), QPointF(42, 11), QPointF(22, 11)}));
+  painter.drawPolygon(QPolygonF({QPointF(15, 50), QPointF(49, 50), QPointF(46, 57), QPointF(18, 57)}));
+  QRadialGradient glow(QPointF(32, 36), 18);
+  glow.setColorAt(0, QColor(0xff, 0xf6, 0xb0));
+  glow.setColorAt(0.6, QColor(0xff, 0xc8, 0x3d));
+  glow.setColorAt(1, QColor(0xe0, 0x8a, 0x00));
+  painter.setPen(QPen(frame, 3));
+  painter.setBrush(glow);
+  painter.drawRoundedRect(QRectF(19, 18, 26, 32), 4, 4);
+  painter.setPen(QPen(QColor(0x00, 0x00, 0x80), 3));
+  painter.setBrush(QColor(255, 255, 255, 217));
+  painter.drawEllipse(QPointF(44, 44), 9, 9);
+  painter.setPen(QPen(QColor(0x00, 0x00, 0x80), 4, Qt::SolidLine, Qt::RoundCap));
+  painter.drawLine(QPointF(50.5, 50.5), QPointF(58, 58));
+  return pixmap;
+}
+
+}  // namespace
+
+QIcon ApplicationIcon() {
+  QIcon drawn;
+  for (const int size : {16, 22, 32, 48, 64}) drawn.addPixmap(DrawLantern(size));
+  return QIcon::fromTheme(QStringLiteral("lanternquest"), drawn);
 }
 
 std::unique_ptr<QMenu> CreateTrayMenu(QAction* actRestore, QAction* actHelp, QAction* actExit,

@@ -111,6 +111,10 @@ class TTrayIcon : public QObject {
   int ShownId = 0;
 };
 
+// The program's icon (window, taskbar, tray): the desktop theme's "lanternquest" when it
+// is installed, else the same lantern drawn here.
+QIcon ApplicationIcon();
+
 // Builds the tray menu: Open (the default item, drawn bold, which triggers actRestore),
 // Help, a separator, Exit. The actions belong to the caller and must outlive the menu.
 std::unique_ptr<QMenu> CreateTrayMenu(QAction* actRestore, QAction* actHelp, QAction* actExit,
