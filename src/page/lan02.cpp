@@ -141,6 +141,11 @@ TLan02::TLan02(QWidget* owner, std::vector<std::string>& inputHistory)
 
 TLan02::~TLan02() {
   ShutDown();
+  // Workers' last notifications still arrive while the manager waits for them; they
+  // must not reach a page whose members are going.
+  Manager->OnThreadChange = nullptr;
+  Store->OnChange = nullptr;
+  Log->OnChange = nullptr;
   ResultCommands.reset();
   // The manager waits for its workers, so nothing delivers to the store or the log
   // once it is gone; the views let go of the models before the store and log go.

@@ -151,6 +151,13 @@ struct TGate {
   }
 };
 
+// Opens the gate when it goes out of scope, so a failing test never leaves a worker (and
+// the page waiting for it) blocked. Declare it after the page or window.
+struct TGateOpener {
+  TGate& Gate;
+  ~TGateOpener() { Gate.Release(); }
+};
+
 class TBlockedWorker : public TSearchThread {
  public:
   TBlockedWorker(TSearchManager& manager, PSearchTask task, TGate& gate)

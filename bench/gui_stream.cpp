@@ -1,0 +1,178 @@
+// Measures the window under load, offscreen:
+//  1. streaming: producer threads deliver RESULTS records in batches of 128 through the
+//     UI hand-off into a visible search page, as search workers do; reports the time, the
+//     repaints of the result list, and the longest stretch in which the GUI thread did
+//     not get to a 5 ms timer (how long the window could not react);
+//  2. whole search: the page searches TREE with THREADS workers from its start command to
+//     its completion message, against lanternquest-cli on the same tree and threads.
+//
+// usage: bench_gui_stream TREE CLI [THREADS=2] [RESULTS=1000000] [RUNS=3]
+#include <QApplication>
+#include <QAction>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "page/lan02.h"
+#include "page/message_box.h"
+#include "page/qt_ui_thread.h"
+#include "platform/netresource.h"
+#include "platform/registry.h"
+#include "results/result_manager.h"
+#include "settings/program_options.h"
+#include "settings/setting.h"
+
+namespace {
+
+constexpr int kBatch = 128;
+
+// Counts paint events of one widget.
+class TPaintCounter : public QObject {
+ public:
+  int Paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++Paints;
+    return false;
+  }
+};
+
+// Longest gap between ticks of a 5 ms timer on the GUI thread.
+class TGapMeter {
+ public:
+  TGapMeter() {
+    QObject::connect(&Tick, &QTimer::timeout, [this] {
+      MaxGapMs = std::max<qint64>(MaxGapMs, Clock.restart());
+    });
+    Clock.start();
+    Tick.start(5);
+  }
+  qint64 MaxGapMs = 0;
+
+ private:
+  QTimer Tick;
+  QElapsedTimer Clock;
+};
+
+void Stream(TLan02& page, int total, int producers) {
+  TResultManager& store = page.ResultStore();
+  auto folder = std::make_shared<const std::string>("/bench/folder/");
+  std::atomic<int> next{0};
+  std::atomic<int> running{producers};
+  TPaintCounter paints;
+  page.lvResults->viewport()->installEventFilter(&paints);
+  TGapMeter gaps;
+  QElapsedTimer clock;
+  clock.start();
+  std::vector<std::thread> threads;
+  for (int p = 0; p < producers; ++p) {
+    threads.emplace_back([&] {
+      std::vector<PSearchResult> batch(kBatch);
+      for (;;) {
+        const int first = next.fetch_add(kBatch);
+        if (first >= total) break;
+        const int count = std::min(kBatch, total - first);
+        for (int i = 0; i < count; ++i) {
+          batch[i] = std::make_unique<TSearchResult>();
+          batch[i]->Path = folder;
+          batch[i]->Name = "file" + std::to_string(first + i) + ".txt";
+          batch[i]->Size = first + i;
+        }
+        store.Lock.WaitFor(0xFFFFFFFF);
+        store.AddResults(count, batch.data());
+        UiThread().InvokeAndWait([&] { store.Changed(); });
+        store.Lock.Release();
+      }
+      --running;
+    });
+  }
+  while (running > 0) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  const double seconds = clock.elapsed() / 1000.0;
+  for (std::thread& thread : threads) thread.join();
+  QApplication::processEvents();
+  std::printf("stream   %d results, %d producers: %.2fs, %d list repaints, longest GUI stall %lld ms, rows %d\n",
+              total, producers, seconds, paints.Paints, static_cast<long long>(gaps.MaxGapMs),
+              page.ResultRowCount());
+  page.lvResults->viewport()->removeEventFilter(&paints);
+}
+
+double SearchWithPage(TLan02& page, const std::string& tree, int threads, int& found) {
+  FreeNetResource(page.Setting().NetResource);
+  page.Setting().NetResPath = tree;
+  page.Setting().FileAttr = 0x3F;
+  ProgramOptions().MaxThreads = threads;
+  page.cmbPattern->setEditText(QStringLiteral("*"));
+  QElapsedTimer clock;
+  clock.start();
+  page.actStartSearch->trigger();
+  while (page.Searching()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  found = page.ResultRowCount();
+  return clock.elapsed() / 1000.0;
+}
+
+double SearchWithCli(const std::string& cli, const std::string& tree, int threads) {
+  const std::string command = "'" + cli + "' -a RHSAD -j " + std::to_string(threads) + " '*' '" +
+                              tree + "' > /dev/null";
+  QElapsedTimer clock;
+  clock.start();
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "cli failed: %s\n", command.c_str());
+  return clock.elapsed() / 1000.0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s TREE CLI [THREADS] [RESULTS] [RUNS]\n", argv[0]);
+    return 2;
+  }
+  const std::string tree = argv[1];
+  const std::string cli = argv[2];
+  const int threads = argc > 3 ? std::atoi(argv[3]) : 2;
+  const int results = argc > 4 ? std::atoi(argv[4]) : 1000000;
+  const int runs = argc > 5 ? std::atoi(argv[5]) : 3;
+
+  QApplication application(argc, argv);
+  // Settings go to a scratch file, never the user's.
+  const auto hive = std::filesystem::temp_directory_path() / "lq_bench_gui_settings.reg";
+  UseCurrentUserHiveFile(hive);
+  TQtUiThread uiThread;
+  SetUiThread(&uiThread);
+  SetMessageBoxHook([](const TMessageBoxRequest&) { return TMsgResult::Ok; });
+  std::vector<std::string> history;
+
+  {
+    TLan02 page(nullptr, history);
+    page.resize(800, 600);
+    page.show();
+    Stream(page, results, threads);
+  }
+
+  std::vector<double> gui, text;
+  int found = 0;
+  for (int run = 0; run < runs; ++run) {
+    TLan02 page(nullptr, history);
+    page.resize(800, 600);
+    page.show();
+    gui.push_back(SearchWithPage(page, tree, threads, found));
+    text.push_back(SearchWithCli(cli, tree, threads));
+  }
+  std::sort(gui.begin(), gui.end());
+  std::sort(text.begin(), text.end());
+  const double guiMedian = gui[gui.size() / 2], cliMedian = text[text.size() / 2];
+  std::printf("search   %d files, -j %d, median of %d: page %.3fs  cli %.3fs  page/cli %.2f\n",
+              found, threads, runs, guiMedian, cliMedian, guiMedian / cliMedian);
+  SetUiThread(nullptr);
+  std::filesystem::remove(hive);
+  return 0;
+}

@@ -1,0 +1,267 @@
+// The main window: its commands and their rules, pages, status bar, close query, saved
+// state and the help key.
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <memory>
+
+#include "page/test_page_support.h"
+#include "settings/main_settings.h"
+#include "shell/html_help.h"
+#include "shell/icons.h"
+#include "shell/lan01.h"
+
+using namespace lqtest;
+
+namespace {
+
+class MainWindowTest : public TWindowTest {
+ protected:
+  void SetUp() override {
+    TWindowTest::SetUp();
+    Icons = std::make_unique<Tdm_icons>();
+    PreviousOpener = SetUrlOpener([this](const QUrl& url) {
+      Opened.push_back(url);
+      return true;
+    });
+  }
+  void TearDown() override {
+    SetUrlOpener(std::move(PreviousOpener));
+    Icons.reset();
+  }
+
+  // Starts a search on page that stays running until gate opens.
+  static void StartBlockedSearch(TLan02& page, TGate& gate, const std::filesystem::path& folder) {
+    SearchIn(page, folder);
+    UseBlockedWorkers(page, gate);
+    page.actStartSearch->trigger();
+    ASSERT_TRUE(page.Searching());
+  }
+  // Lets blocked workers go and waits for their page to be idle again.
+  static void Finish(TLan02& page, TGate& gate) {
+    gate.Release();
+    EXPECT_TRUE(WaitUntilIdle(page));
+  }
+
+  std::unique_ptr<Tdm_icons> Icons;
+  TScriptedBoxes Boxes;
+  TUrlOpener PreviousOpener;
+  std::vector<QUrl> Opened;
+};
+
+struct ActionRow {
+  QAction* TLan01::*Action;
+  const char* Caption;
+  const char* ToolTip;  // the short hint; empty when there is none
+  int Image;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, LayoutAndCommandTable) {
+  TLan01 window;
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Lanternquest"));
+  EXPECT_EQ(window.size(), QSize(650, 450));
+  EXPECT_EQ(window.minimumSize(), QSize(500, 400));
+  QStringList menus;
+  for (QAction* menu : window.menuBar()->actions()) menus << menu->text();
+  EXPECT_EQ(menus, (QStringList{"&File", "&Actions", "&Help"}));
+  EXPECT_EQ(window.PageCount(), 1);
+  EXPECT_EQ(window.pgcMain->tabText(0), QStringLiteral("Enter file mask"));
+  EXPECT_EQ(window.LogHeight, 92);
+
+  const ActionRow rows[] = {
+      {&TLan01::actNewPage, "New page", "New page", 9},
+      {&TLan01::actClosePage, "Close page", "Close page", 16},
+      {&TLan01::actExit, "E&xit", "Exit", 1},
+      {&TLan01::actOptions, "Options", "", 0},
+      {&TLan01::actAbout, "About...", "", 7},
+      {&TLan01::actHelp, "Help", "", 4},
+      {&TLan01::actTipOfDay, "Tip of day", "", 17},
+      {&TLan01::actRestore, "Restore", "Restore", -1},
+      {&TLan01::actConnDialog, "Connect network resource", "Connect network resource", 26},
+      {&TLan01::actDisconnDialog, "Disconnect network resource", "Disconnect network resource", 27},
+      {&TLan01::actBugReport, "Bug report", "Bug report", -1},
+      {&TLan01::actInfoRequest, "Information request", "Information request", -1},
+      {&TLan01::actHomePage, "WWW Home page", "WWW Home page", -1},
+  };
+  for (const ActionRow& row : rows) {
+    QAction* action = window.*row.Action;
+    SCOPED_TRACE(row.Caption);
+    EXPECT_EQ(action->text(), QString::fromLatin1(row.Caption));
+    if (row.ToolTip[0] != '\0') {
+      EXPECT_EQ(action->toolTip(), QString::fromLatin1(row.ToolTip));
+    }
+    EXPECT_EQ(action->property("ImageIndex").toInt(), row.Image);
+    EXPECT_EQ(action->icon().isNull(), row.Image < 0);
+  }
+  EXPECT_EQ(window.actExit->statusTip(), QStringLiteral("Quits the application"));
+  for (int slot = 0; slot < kImageCount; ++slot) {
+    EXPECT_FALSE(Icons->Image16(slot).isNull()) << slot;
+    EXPECT_EQ(Icons->Image16Gray(slot).isNull(), slot >= kGreyedImageCount) << slot;
+  }
+}
+
+TEST_F(MainWindowTest, NewAndClosePageRules) {
+  TTempDir tree;
+  TGate gate;
+  TLan01 window;
+  window.UpdateActions();
+  EXPECT_TRUE(window.actNewPage->isEnabled());
+  EXPECT_FALSE(window.actClosePage->isEnabled()) << "one page";
+  window.actClosePage->trigger();
+  EXPECT_EQ(window.PageCount(), 1);
+
+  for (int i = 0; i < 5; ++i) window.actNewPage->trigger();
+  EXPECT_EQ(window.PageCount(), kMaxPages);
+  window.UpdateActions();
+  EXPECT_FALSE(window.actNewPage->isEnabled());
+  EXPECT_TRUE(window.actClosePage->isEnabled());
+  window.actClosePage->trigger();
+  EXPECT_EQ(window.PageCount(), 3);
+  window.UpdateActions();
+  EXPECT_TRUE(window.actNewPage->isEnabled());
+
+  TGateOpener opener{gate};
+  TLan02& active = *window.ActivePage();
+  StartBlockedSearch(active, gate, tree.Path);
+  window.UpdateActions();
+  EXPECT_FALSE(window.actClosePage->isEnabled()) << "the active page searches";
+  window.actClosePage->trigger();
+  EXPECT_EQ(window.PageCount(), 3);
+  Finish(active, gate);
+  window.UpdateActions();
+  EXPECT_TRUE(window.actClosePage->isEnabled());
+}
+
+TEST_F(MainWindowTest, CloseQueryWhileAnotherPageSearches) {
+  TTempDir tree;
+  TGate gate;
+  auto window = std::make_unique<TLan01>();
+  TGateOpener opener{gate};
+  window->ShowTipAtStartup = false;
+  window->show();
+  TLan02& searching = *window->ActivePage();
+  StartBlockedSearch(searching, gate, tree.Path);
+  ASSERT_TRUE(gate.WaitForWaiting(1));
+  window->actNewPage->trigger();
+  ASSERT_NE(window->ActivePage(), &searching);
+
+  Boxes.Answers = {TMsgResult::No};
+  EXPECT_FALSE(window->close());
+  ASSERT_EQ(Boxes.Shown.size(), 1u);
+  EXPECT_EQ(Boxes.Shown[0].Text,
+            QStringLiteral("Search in process, do you want stop search and exit?"));
+  EXPECT_EQ(Boxes.Shown[0].Caption, QStringLiteral("Exit"));
+  EXPECT_EQ(Boxes.Shown[0].Buttons, TMsgButtons::YesNo);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(searching.Searching());
+  EXPECT_TRUE(searching.actStartSearch->isEnabled()) << "not even stopping";
+
+  Boxes.Answers = {TMsgResult::Yes};
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(Boxes.Shown.size(), 2u) << "the page does not ask its own question";
+  EXPECT_FALSE(searching.actStartSearch->isEnabled()) << "told to stop";
+
+  // The worker ignores the stop (a server that does not answer): the exit does not wait
+  // for it beyond the limit it is given.
+  EXPECT_FALSE(window->FinishRun(20));
+  EXPECT_TRUE(searching.Searching());
+  gate.Release();
+  EXPECT_TRUE(window->FinishRun(120000));
+  window.reset();
+  EXPECT_EQ(Boxes.Shown.size(), 2u) << "no completion message while the window goes";
+}
+
+TEST_F(MainWindowTest, StatusBarTabCaptionAndPageItemsFollowTheActivePage) {
+  TLan01 window;
+  TTempDir tree;
+  const int files = MakeTree(tree.Path, 4, 5);
+  TLan02& first = *window.ActivePage();
+  SearchIn(first, tree.Path);
+
+  first.cmbPattern->setEditText(QStringLiteral("*.txt"));
+  EXPECT_EQ(window.pgcMain->tabText(0), QStringLiteral("*.txt"));
+  first.cmbPattern->setEditText(QString());
+  EXPECT_EQ(window.pgcMain->tabText(0), QStringLiteral("Enter file mask"));
+  first.cmbPattern->setEditText(QStringLiteral("*.txt"));
+
+  first.actStartSearch->trigger();
+  first.cmbPattern->setEditText(QStringLiteral("typed during the search"));
+  EXPECT_EQ(window.pgcMain->tabText(0), QStringLiteral("*.txt"));
+  ASSERT_TRUE(WaitUntilIdle(first));
+  EXPECT_EQ(window.StatusPanels[0]->text(), QStringLiteral("Active threads: 0"));
+  EXPECT_EQ(window.StatusPanels[1]->text(), QStringLiteral("Results: %1").arg(files));
+  EXPECT_EQ(window.StatusPanels[2]->text(), QString::fromStdString(tree.Path.string()));
+  first.cmbPattern->setEditText(QStringLiteral("again"));
+  EXPECT_EQ(window.pgcMain->tabText(0), QStringLiteral("again"));
+  EXPECT_EQ(window.InputHistory, std::vector<std::string>{"*.txt"});
+
+  EXPECT_EQ(window.BoundAction(window.miSave), first.actSaveToFile);
+  window.actNewPage->trigger();
+  TLan02& second = *window.ActivePage();
+  ASSERT_NE(&second, &first);
+  EXPECT_EQ(second.cmbPattern->count(), 1) << "the new page lists the shared history";
+  EXPECT_EQ(window.StatusPanels[1]->text(), QStringLiteral("Results: 0"));
+  const std::pair<QAction*, QAction*> items[] = {
+      {window.miLoad, second.actLoadFromFile}, {window.miSave, second.actSaveToFile},
+      {window.miExport, second.actExport},     {window.miFastFind, second.actFastFind},
+      {window.miSort[0], second.actSort_1},    {window.miSort1[5], second.actSort_6}};
+  for (const auto& [item, action] : items)
+    EXPECT_EQ(window.BoundAction(item), action) << item->objectName().toStdString();
+  EXPECT_EQ(window.miSave->isEnabled(), second.actSaveToFile->isEnabled());
+
+  window.pgcMain->setCurrentIndex(0);
+  EXPECT_EQ(window.BoundAction(window.miSort1[2]), first.actSort_3);
+  EXPECT_EQ(window.StatusPanels[1]->text(), QStringLiteral("Results: %1").arg(files));
+  first.UpdateActions();
+  EXPECT_TRUE(window.miSave->isEnabled()) << "the item mirrors the page's rule";
+}
+
+TEST_F(MainWindowTest, WindowStateIsSavedAndRestoredThroughTheSettings) {
+  {
+    TLan01 window;
+    window.ShowTipAtStartup = false;
+    window.setGeometry(100, 120, 700, 500);
+    window.show();
+    window.showMaximized();
+    window.ActivePage()->SetLogHeight(120);
+    window.InputHistory = {"b*", "a*"};
+    ASSERT_TRUE(window.FinishRun(0));
+  }
+  const TMainSettings saved = LoadMainSettings();
+  EXPECT_TRUE(saved.Maximised);
+  EXPECT_EQ(saved.Left, 100);
+  EXPECT_EQ(saved.Top, 120);
+  EXPECT_EQ(saved.Width, 700);
+  EXPECT_EQ(saved.Height, 500);
+  EXPECT_EQ(saved.LogHeight, 120);
+
+  TLan01 window;
+  EXPECT_TRUE(window.windowState() & Qt::WindowMaximized);
+  EXPECT_EQ(window.normalGeometry(), QRect(100, 120, 700, 500));
+  EXPECT_EQ(window.LogHeight, 120);
+  EXPECT_EQ(window.InputHistory, (std::vector<std::string>{"b*", "a*"}));
+  window.ActivePage()->SetLogHeight(60);
+  window.actNewPage->trigger();
+  EXPECT_EQ(window.ActivePage()->LogHeight(), 120) << "the saved height, not the active pane's";
+}
+
+TEST_F(MainWindowTest, F1OpensHelpFromAnyWidget) {
+  TLan01 window;
+  window.ShowTipAtStartup = false;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QSignalSpy help(window.actHelp, &QAction::triggered);
+  window.ActivePage()->cmbPattern->setFocus();
+  QTest::keyClick(window.windowHandle(), Qt::Key_F1);
+  EXPECT_EQ(help.count(), 1);
+  QTest::keyClick(window.windowHandle(), Qt::Key_F2);
+  EXPECT_EQ(help.count(), 1);
+}
