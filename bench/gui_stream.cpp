@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,26 @@
 namespace {
 
 constexpr int kBatch = 128;
+
+// Counts the hand-offs and the time workers spend waiting in them.
+class TCountingUiThread : public TUiThread {
+ public:
+  explicit TCountingUiThread(TUiThread& inner) : Inner(inner) {}
+  void InvokeAndWait(const std::function<void()>& call) override {
+    const auto start = std::chrono::steady_clock::now();
+    Inner.InvokeAndWait(call);
+    WaitedNs += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                    std::chrono::steady_clock::now() - start).count();
+    ++Calls;
+  }
+  void PumpUiCalls(int timeoutMs) override { Inner.PumpUiCalls(timeoutMs); }
+  void Wake() override { Inner.Wake(); }
+  void Reset() { Calls = 0; WaitedNs = 0; }
+  std::atomic<long long> Calls{0}, WaitedNs{0};
+
+ private:
+  TUiThread& Inner;
+};
 
 // Counts paint events of one widget.
 class TPaintCounter : public QObject {
@@ -146,7 +167,8 @@ int main(int argc, char* argv[]) {
   // Settings go to a scratch file, never the user's.
   const auto hive = std::filesystem::temp_directory_path() / "lq_bench_gui_settings.reg";
   UseCurrentUserHiveFile(hive);
-  TQtUiThread uiThread;
+  TQtUiThread qtUiThread;
+  TCountingUiThread uiThread(qtUiThread);
   SetUiThread(&uiThread);
   SetMessageBoxHook([](const TMessageBoxRequest&) { return TMsgResult::Ok; });
   std::vector<std::string> history;
@@ -164,7 +186,11 @@ int main(int argc, char* argv[]) {
     TLan02 page(nullptr, history);
     page.resize(800, 600);
     page.show();
+    uiThread.Reset();
     gui.push_back(SearchWithPage(page, tree, threads, found));
+    std::printf("page run %d: %.3fs, %lld hand-offs, %.1f us waited per hand-off\n", run,
+                gui.back(), uiThread.Calls.load(),
+                uiThread.Calls ? uiThread.WaitedNs / 1000.0 / uiThread.Calls : 0.0);
     text.push_back(SearchWithCli(cli, tree, threads));
   }
   std::sort(gui.begin(), gui.end());

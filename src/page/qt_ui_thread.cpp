@@ -25,31 +25,40 @@ void TQtUiThread::InvokeAndWait(const std::function<void()>& call) {
     WakePosted = true;
   }
   CallArrived.notify_one();
-  if (postWake) {
-    // One queued Qt call drains every call waiting at that moment, so a burst of
-    // workers costs one wake-up.
-    QMetaObject::invokeMethod(
-        Receiver.get(), [this] { RunPendingCalls(false); }, Qt::QueuedConnection);
-  }
+  if (postWake) PostWake();
   std::unique_lock lock(CallsLock);
   CallDone.wait(lock, [&] { return pending.Done; });
   if (pending.Error) std::rethrow_exception(pending.Error);
 }
 
+void TQtUiThread::PostWake() {
+  QMetaObject::invokeMethod(
+      Receiver.get(), [this] { RunPendingCalls(false); }, Qt::QueuedConnection);
+}
+
 void TQtUiThread::RunPendingCalls(bool nestedAllowed) {
-  {
-    std::lock_guard lock(CallsLock);
-    WakePosted = false;
-  }
-  // The running call's own loop will drain what arrives meanwhile once it returns.
+  // The running call's own drain takes what arrives meanwhile once the call returns.
   if (Running && !nestedAllowed) return;
   const bool wasRunning = Running;
   Running = true;
+  const auto sliceEnd = std::chrono::steady_clock::now() + kDrainSlice;
   for (;;) {
     TPendingCall* pending = nullptr;
     {
-      std::lock_guard lock(CallsLock);
-      if (Pending.empty()) break;
+      std::unique_lock lock(CallsLock);
+      // Workers usually come back within microseconds; waiting a moment for them here is
+      // much cheaper than a round trip through the event loop for each call.
+      if (Pending.empty() && !wasRunning)
+        CallArrived.wait_for(lock, kLinger, [&] { return !Pending.empty(); });
+      if (Pending.empty() || std::chrono::steady_clock::now() >= sliceEnd) {
+        // WakePosted stays set while calls wait: one more pass is already asked for.
+        WakePosted = !Pending.empty();
+        if (WakePosted) {
+          lock.unlock();
+          PostWake();
+        }
+        break;
+      }
       pending = Pending.front();
       Pending.pop_front();
     }

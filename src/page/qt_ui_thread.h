@@ -10,6 +10,7 @@
 //
 // Create on the GUI thread after the QApplication; install with SetUiThread. Destroy
 // only when no worker can call any more.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -46,8 +47,15 @@ class TQtUiThread : public TUiThread {
   };
 
   // Runs the waiting calls one after another, unless a call is already running and
-  // nested is false. GUI thread only.
+  // nestedAllowed is false. It keeps going while calls keep coming (waiting kLinger for
+  // the next one) but returns to the event loop after kDrainSlice, so that the window
+  // still paints and takes input while a search streams results. GUI thread only.
   void RunPendingCalls(bool nestedAllowed);
+  // Asks the GUI thread's event loop for one RunPendingCalls.
+  void PostWake();
+
+  static constexpr std::chrono::microseconds kLinger{300};
+  static constexpr std::chrono::milliseconds kDrainSlice{10};
 
   std::thread::id GuiThread;
   std::unique_ptr<QObject> Receiver;  // lives on the GUI thread; target of the wake-ups
@@ -58,7 +66,7 @@ class TQtUiThread : public TUiThread {
   std::condition_variable CallDone;     // a waiting worker's call has run
   std::condition_variable CallArrived;  // a call was queued (PumpUiCalls waits on it)
   std::deque<TPendingCall*> Pending;    // guarded by CallsLock
-  bool WakePosted = false;              // guarded by CallsLock
+  bool WakePosted = false;              // guarded by CallsLock: a drain is asked for or running
   bool Woken = false;                   // guarded by CallsLock
   bool Running = false;                 // GUI thread only: a handed-off call is running
 };
