@@ -80,7 +80,9 @@ void TTrayIcon::HideApplication() {
 }
 
 void TTrayIcon::RestoreApplication() {
-  Owner->showNormal();
+  // Only the minimised state is undone: a window that was maximised comes back maximised.
+  Owner->setWindowState(Owner->windowState() & ~Qt::WindowMinimized);
+  Owner->show();
   Owner->raise();
   Owner->activateWindow();
 }

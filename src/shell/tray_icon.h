@@ -85,13 +85,15 @@ class TTrayIcon : public QObject {
 
   // Hides the main window (only where a tray exists to bring it back).
   void HideApplication();
-  // Shows the main window in its normal state and brings it to the front.
+  // Shows the main window again, no longer minimised (a maximised window stays maximised),
+  // and brings it to the front.
   void RestoreApplication();
   // A mouse message from the icon: a double click restores, a right click opens the menu
   // at the cursor; anything else is ignored.
   void TrayMouseMessage(unsigned mouseMessage);
   // Another copy of the program was started: come back from the tray or the taskbar and
-  // come to the front.
+  // come to the front. A window that is neither hidden nor minimised is only brought
+  // forward.
   void BringToFront();
 
  protected:

@@ -98,18 +98,15 @@ TEST_F(TrayTest, MinimisingHidesInTrayAndDoubleClickBringsBack) {
   EXPECT_EQ(Fake.Added.back().Id, 0);
   EXPECT_EQ(Fake.Added.back().Tip, "Lanternquest");
 
+  Fake.Mouse(0x0201);  // a single left button press is ignored
+  EXPECT_TRUE(Fake.Shown);
+  EXPECT_FALSE(Window->isVisible());
+
   Fake.Mouse(kMouseLeftDoubleClick);
   EXPECT_FALSE(Fake.Shown);
   EXPECT_FALSE(Tray->IconShown());
   EXPECT_TRUE(Window->isVisible());
   EXPECT_FALSE(Window->isMinimized());
-}
-
-TEST_F(TrayTest, OtherMouseMessagesLeaveTheIconAlone) {
-  Minimize();
-  Fake.Mouse(0x0201);  // a single left button press
-  EXPECT_TRUE(Fake.Shown);
-  EXPECT_FALSE(Window->isVisible());
 }
 
 TEST_F(TrayTest, WithoutTrayOrOptionMinimisingNeverHides) {
@@ -124,14 +121,19 @@ TEST_F(TrayTest, WithoutTrayOrOptionMinimisingNeverHides) {
   }
 }
 
-TEST_F(TrayTest, RestoringTheWindowRemovesTheIcon) {
+TEST_F(TrayTest, AnotherCopyBringsTheWindowBackAsItWas) {
+  Window->showMaximized();
   Minimize();
   ASSERT_TRUE(Fake.Shown);
-  // A restore from elsewhere (the window system, or a second copy of the program).
   Tray->BringToFront();
   EXPECT_FALSE(Fake.Shown);
   EXPECT_TRUE(Window->isVisible());
   EXPECT_FALSE(Window->isMinimized());
+  EXPECT_TRUE(Window->isMaximized());
+
+  Tray->BringToFront();  // visible and not minimised: only brought forward
+  EXPECT_TRUE(Window->isMaximized());
+  EXPECT_TRUE(Fake.Added.size() == 1u);
 }
 
 TEST_F(TrayTest, MenuHasOpenAsBoldDefaultThenHelpSeparatorExit) {
