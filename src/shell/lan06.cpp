@@ -550,8 +550,18 @@ std::string TLan06::NodeFolderPath(const TNetNode* node) const {
 std::string TLan06::NodeDisplayPath() const {
   const TNetNode* node = SelectedNode();
   if (node == nullptr) return {};
+  // A share's caption is its whole UNC name and repeats the server above it
+  // (\\srv, then \\srv\share): only the part after the server's name is added for it.
   std::string path;
-  for (const TNetNode* up = node; up != nullptr; up = up->ParentNode()) path = up->Caption() + "\\" + path;
+  for (const TNetNode* up = node; up != nullptr; up = up->ParentNode()) {
+    std::string caption = up->Caption();
+    if (const TNetNode* parent = up->ParentNode(); parent != nullptr && up->Record && parent->Record) {
+      const std::string prefix = parent->Caption() + "\\";
+      if (IsUncPath(prefix) && caption.size() > prefix.size() && caption.compare(0, prefix.size(), prefix) == 0)
+        caption.erase(0, prefix.size());
+    }
+    path = caption + "\\" + path;
+  }
   path.pop_back();
   for (size_t at; (at = path.find("\\\\")) != std::string::npos;) path.erase(at, 1);
   return path;

@@ -1,0 +1,334 @@
+// The options dialog's location tree: lazy listing (once per node, off the GUI thread,
+// images by depth, nodes that list nothing), and what choosing a node stores, over a
+// scripted network, local folders and the loopback smbd.
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdlib>
+#include <future>
+
+#include "platform/net_errors.h"
+#include "platform/smb_client.h"
+#include "platform/smb_credentials.h"
+#include "platform/smb_path.h"
+#include "support/smbd_harness.h"
+#include "test_options_fixture.h"
+
+namespace {
+
+NETRESOURCEA Entry(const std::string& remoteName, uint32_t usage) {
+  NETRESOURCEA r;
+  r.dwScope = RESOURCE_GLOBALNET;
+  r.dwUsage = usage;
+  r.lpRemoteName = remoteName;
+  r.lpProvider = "SMB Network";
+  return r;
+}
+
+// A network of one provider, one workgroup, two servers (one sharing nothing) and one share
+// with a folder, that counts how often each container and folder is listed.
+struct TScriptedNetwork {
+  std::map<std::string, int> Listed;  // written on the listing thread, read after it joined
+  std::vector<NETRESOURCEA> Containers;
+
+  TNodeLister Lister() {
+    TNodeLister lister;
+    lister.EnumerateNetwork = [this](const NETRESOURCEA& container) {
+      Containers.push_back(container);
+      const std::string name = container.lpRemoteName.value_or("(root)");
+      ++Listed[name];
+      if (name == "(root)") return std::vector<NETRESOURCEA>{Entry("SMB Network", RESOURCEUSAGE_CONTAINER)};
+      if (name == "SMB Network") return std::vector<NETRESOURCEA>{Entry("WORKGROUP", RESOURCEUSAGE_CONTAINER)};
+      if (name == "WORKGROUP")
+        return std::vector<NETRESOURCEA>{Entry("\\\\ALPHA", RESOURCEUSAGE_CONTAINER),
+                                         Entry("\\\\EMPTY", RESOURCEUSAGE_CONTAINER)};
+      if (name == "\\\\ALPHA") return std::vector<NETRESOURCEA>{Entry("\\\\ALPHA\\docs", RESOURCEUSAGE_CONNECTABLE)};
+      return std::vector<NETRESOURCEA>{};
+    };
+    lister.ListFolders = [this](const std::string& folder) {
+      ++Listed[folder];
+      if (folder == "\\\\ALPHA\\docs") return std::vector<std::string>{"reports"};
+      return std::vector<std::string>{};
+    };
+    return lister;
+  }
+};
+
+// Expands node through the tree, as a click on its expand button does.
+void Expand(TNetNode* node) { node->setExpanded(true); }
+
+TEST_F(OptionsTest, NodesAreListedOnceWithImagesByDepth) {
+  TScriptedNetwork net;
+  auto dialog = Open(net.Lister());
+  TNetNode* root = dialog->NetworkRoot();
+  Expand(root);
+  ASSERT_TRUE(root->isExpanded());
+  TNetNode* provider = Child(root, "SMB Network");
+  ASSERT_NE(provider, nullptr);
+  Expand(provider);
+  TNetNode* workgroup = Child(provider, "WORKGROUP");
+  ASSERT_NE(workgroup, nullptr);
+  Expand(workgroup);
+  TNetNode* server = Child(workgroup, "\\\\ALPHA");
+  ASSERT_NE(server, nullptr);
+  Expand(server);
+  TNetNode* share = Child(server, "\\\\ALPHA\\docs");
+  ASSERT_NE(share, nullptr);
+  Expand(share);
+  TNetNode* folder = Child(share, "reports");
+  ASSERT_NE(folder, nullptr);
+
+  EXPECT_EQ(provider->ImageIndex, kImageNetworkContainer);
+  EXPECT_EQ(workgroup->ImageIndex, kImageNetworkContainer);
+  EXPECT_EQ(server->ImageIndex, kImageServer);
+  EXPECT_EQ(share->ImageIndex, kImageShare);
+  EXPECT_EQ(folder->ImageIndex, kImageFolder);
+  EXPECT_FALSE(folder->Record);
+  ASSERT_TRUE(share->Record);
+  EXPECT_EQ(share->Record->dwUsage, RESOURCEUSAGE_CONNECTABLE);
+
+  // Collapsing and expanding again shows the same children without a second listing.
+  server->setExpanded(false);
+  Expand(server);
+  EXPECT_TRUE(dialog->tvNetExpanding(server));
+  EXPECT_EQ(server->childCount(), 1);
+  for (const char* name : {"(root)", "SMB Network", "WORKGROUP", "\\\\ALPHA", "\\\\ALPHA\\docs"})
+    EXPECT_EQ(net.Listed[name], 1) << name;
+  // The root is asked for with no names, so the network layer knows it.
+  EXPECT_EQ(net.Containers.front(), EntireNetworkResource());
+}
+
+TEST_F(OptionsTest, NodeThatListsNothingLosesItsExpandMarkAndIsNotListedAgain) {
+  TScriptedNetwork net;
+  auto dialog = Open(net.Lister());
+  TNetNode* root = dialog->NetworkRoot();
+  Expand(root);
+  Expand(Child(root, "SMB Network"));
+  TNetNode* workgroup = Child(Child(root, "SMB Network"), "WORKGROUP");
+  Expand(workgroup);
+  TNetNode* empty = Child(workgroup, "\\\\EMPTY");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_TRUE(empty->HasChildrenMark());
+  Expand(empty);
+  EXPECT_FALSE(empty->isExpanded());
+  EXPECT_FALSE(empty->HasChildrenMark());
+  EXPECT_EQ(empty->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
+  Expand(empty);
+  EXPECT_FALSE(dialog->tvNetExpanding(empty));
+  EXPECT_EQ(net.Listed["\\\\EMPTY"], 1);
+  // Expanding counts as touching the tree: with nothing chosen, "Ok" now waits for a choice.
+  EXPECT_FALSE(dialog->btnOk->isEnabled());
+  EXPECT_TRUE(dialog->isEnabled());
+}
+
+TEST_F(OptionsTest, ListingRunsOffTheGuiThreadWhileTheDialogWaitsDisabled) {
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  TNodeLister lister;
+  lister.EnumerateNetwork = [opened](const NETRESOURCEA&) {
+    opened.wait();  // a slow server
+    return std::vector<NETRESOURCEA>{Entry("SMB Network", RESOURCEUSAGE_CONTAINER)};
+  };
+  lister.ListFolders = [](const std::string&) { return std::vector<std::string>{}; };
+  auto dialog = Open(lister);
+
+  bool sawBusy = false;
+  // Runs from the GUI thread's event loop while the listing is blocked: the loop is alive.
+  QTimer::singleShot(0, dialog.get(), [&] {
+    sawBusy = dialog->Busy() && !dialog->isEnabled() && !dialog->btnOk->isEnabled() &&
+              !dialog->btnCancel->isEnabled() && QApplication::overrideCursor() != nullptr &&
+              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    dialog->reject();  // Esc while busy is ignored
+    gate.set_value();
+  });
+  EXPECT_TRUE(dialog->tvNetExpanding(dialog->NetworkRoot()));
+  EXPECT_TRUE(sawBusy);
+  EXPECT_EQ(dialog->result(), 0) << "the dialog was not closed while busy";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(dialog->isEnabled());
+  EXPECT_TRUE(dialog->btnCancel->isEnabled());
+  EXPECT_EQ(dialog->NetworkRoot()->childCount(), 1);
+}
+
+TEST_F(OptionsTest, ChoosingNodesStoresLocationAndDisplayPath) {
+  TScriptedNetwork net;
+  auto dialog = Open(net.Lister());
+  TNetNode* root = dialog->NetworkRoot();
+  Expand(root);
+  Expand(Child(root, "SMB Network"));
+  Expand(Child(Child(root, "SMB Network"), "WORKGROUP"));
+  TNetNode* server = Child(Child(Child(root, "SMB Network"), "WORKGROUP"), "\\\\ALPHA");
+  Expand(server);
+  TNetNode* share = Child(server, "\\\\ALPHA\\docs");
+  Expand(share);
+  TNetNode* folder = Child(share, "reports");
+
+  dialog->tvNet->setCurrentItem(folder);
+  EXPECT_EQ(dialog->Edit1->text(), "reports");
+  EXPECT_TRUE(dialog->btnOk->isEnabled());
+  EXPECT_EQ(dialog->NodeFolderPath(folder), "\\\\ALPHA\\docs\\reports");
+  ASSERT_TRUE(PressOk(*dialog));
+  EXPECT_FALSE(Setting.NetResource);
+  EXPECT_EQ(Setting.NetResPath, "\\\\ALPHA\\docs\\reports");
+  EXPECT_EQ(Setting.NetResFullPath, "Entire network\\SMB Network\\WORKGROUP\\ALPHA\\docs\\reports");
+}
+
+// A private home folder with one visible folder, one hidden folder and one file.
+class LocalFoldersTest : public OptionsTest {
+ protected:
+  void SetUp() override {
+    OptionsTest::SetUp();
+    Home = Dir / "home";
+    std::filesystem::create_directories(Home / "alpha" / "inner");
+    std::filesystem::create_directories(Home / ".cache");
+    WriteTestFile((Home / "notes.txt").string());
+    const char* home = std::getenv("HOME");
+    if (home != nullptr) SavedHome = home;
+    ::setenv("HOME", Home.c_str(), 1);
+  }
+  void TearDown() override {
+    ::setenv("HOME", SavedHome.c_str(), 1);
+    OptionsTest::TearDown();
+  }
+  std::filesystem::path Home;
+  std::string SavedHome;
+};
+
+TEST_F(LocalFoldersTest, HomeFolderIsListedAndChosenAsAPath) {
+  auto dialog = Open();
+  TNetNode* local = dialog->LocalRoot();
+  EXPECT_EQ(Captions(local), (std::vector<std::string>{"/", Home.string()}));
+  TNetNode* home = Child(local, Home.string());
+  Expand(home);
+  EXPECT_EQ(Captions(home), std::vector<std::string>{"alpha"});
+  TNetNode* alpha = Child(home, "alpha");
+  Expand(alpha);
+  TNetNode* inner = Child(alpha, "inner");
+  ASSERT_NE(inner, nullptr);
+  Expand(inner);  // no folders below
+  EXPECT_FALSE(inner->HasChildrenMark());
+
+  dialog->tvNet->setCurrentItem(inner);
+  ASSERT_TRUE(PressOk(*dialog));
+  const std::string path = (Home / "alpha" / "inner").string();
+  EXPECT_FALSE(Setting.NetResource);
+  EXPECT_EQ(Setting.NetResPath, path);
+  EXPECT_EQ(Setting.NetResFullPath, path);
+
+  // The file-system root is a folder node of its own.
+  auto again = Open();
+  TNetNode* top = Child(again->LocalRoot(), "/");
+  Expand(top);
+  TNetNode* tmp = Child(top, "tmp");
+  ASSERT_NE(tmp, nullptr);
+  EXPECT_EQ(again->NodeFolderPath(tmp), "/tmp");
+}
+
+constexpr uint16_t kOptionsTestPort = 24461;
+
+// The loopback smbd, shared by the tests of this suite, connected (anonymously) so that
+// the provider lists it.
+class OptionsNetworkTest : public OptionsTest {
+ protected:
+  static void SetUpTestSuite() {
+    TSmbClientOptions options;
+    options.Interfaces = "127.0.0.1/8";
+    options.NameResolveOrder = "host";
+    SmbInitialize(options);
+    Server = new TSmbdHarness(kOptionsTestPort);
+    if (Server->Failed()) return;
+    std::filesystem::create_directories(Server->PublicDir() + "/docs/inner");
+    std::filesystem::create_directories(Server->PublicDir() + "/.dot");
+    WriteTestFile(Server->PublicDir() + "/readme.txt");
+  }
+  static void TearDownTestSuite() {
+    delete Server;
+    Server = nullptr;
+  }
+  void SetUp() override {
+    OptionsTest::SetUp();
+    if (Server->Failed()) GTEST_SKIP() << "no test smbd: " << Server->Error();
+    // Another test program part may have pointed the host at its own server meanwhile.
+    SetSmbHostPort(TSmbdHarness::Host(), Server->Port());
+    SetSmbCredentials(TSmbdHarness::Host(), "", TSmbCredentials{});
+  }
+  void TearDown() override {
+    RemoveSmbCredentials(TSmbdHarness::Host(), "");
+    OptionsTest::TearDown();
+  }
+
+  // Expands the real tree down to the test server's public share.
+  static TNetNode* PublicShare(TLan06& dialog) {
+    TNetNode* root = dialog.NetworkRoot();
+    Expand(root);
+    TNetNode* provider = Child(root, kSmbProviderName);
+    if (provider == nullptr) return nullptr;
+    Expand(provider);
+    TNetNode* server = Child(provider, TSmbdHarness::Unc());
+    if (server == nullptr) return nullptr;
+    Expand(server);
+    return Child(server, TSmbdHarness::Unc("public"));
+  }
+
+  static TSmbdHarness* Server;
+};
+
+TSmbdHarness* OptionsNetworkTest::Server = nullptr;
+
+TEST_F(OptionsNetworkTest, ShareNodeStoresItsRecord) {
+  auto dialog = Open();
+  TNetNode* share = PublicShare(*dialog);
+  ASSERT_NE(share, nullptr) << "the server's shares were not listed";
+  TNetNode* server = share->ParentNode();
+  std::vector<std::string> shares = Captions(server);
+  std::sort(shares.begin(), shares.end());
+  EXPECT_EQ(shares, (std::vector<std::string>{TSmbdHarness::Unc("mapped"), TSmbdHarness::Unc("public"),
+                                              TSmbdHarness::Unc("secret")}));
+  dialog->tvNet->setCurrentItem(share);
+  ASSERT_TRUE(PressOk(*dialog));
+  ASSERT_TRUE(Setting.NetResource);
+  EXPECT_EQ(Setting.NetResource->lpRemoteName, TSmbdHarness::Unc("public"));
+  EXPECT_EQ(Setting.NetResource->dwUsage, RESOURCEUSAGE_CONNECTABLE);
+  EXPECT_EQ(Setting.NetResPath, "");
+  EXPECT_EQ(Setting.NetResFullPath, "Entire network\\SMB Network\\127.0.0.1\\public");
+}
+
+TEST_F(OptionsNetworkTest, FolderNodeStoresItsUncPath) {
+  Setting.NetResPath.clear();
+  auto dialog = Open();
+  TNetNode* share = PublicShare(*dialog);
+  ASSERT_NE(share, nullptr);
+  Expand(share);
+  EXPECT_EQ(Captions(share), std::vector<std::string>{"docs"}) << "no files, no hidden folders";
+  TNetNode* docs = Child(share, "docs");
+  Expand(docs);
+  TNetNode* inner = Child(docs, "inner");
+  ASSERT_NE(inner, nullptr);
+  Expand(inner);
+  EXPECT_FALSE(inner->HasChildrenMark());
+
+  dialog->tvNet->setCurrentItem(docs);
+  ASSERT_TRUE(PressOk(*dialog));
+  EXPECT_FALSE(Setting.NetResource);
+  EXPECT_EQ(Setting.NetResPath, TSmbdHarness::Unc("public") + "\\docs");
+  EXPECT_EQ(Setting.NetResFullPath, "Entire network\\SMB Network\\127.0.0.1\\public\\docs");
+}
+
+TEST_F(OptionsNetworkTest, UnreachableServerLosesItsExpandMark) {
+  const std::string host = "127.0.0.3";
+  SetSmbHostPort(host, 1);  // nothing listens there: refused at once
+  auto dialog = Open();
+  NETRESOURCEA record = Entry("\\\\" + host, RESOURCEUSAGE_CONTAINER);
+  auto* dead = new TNetNode(TNetNode::TKind::Network, QString::fromStdString("\\\\" + host),
+                            std::make_unique<NETRESOURCEA>(record));
+  dead->SetChildrenMark(true);
+  dialog->NetworkRoot()->addChild(dead);
+  Expand(dead);
+  EXPECT_EQ(dead->childCount(), 0);
+  EXPECT_FALSE(dead->HasChildrenMark());
+  EXPECT_TRUE(Messages.empty()) << "listing failures are not reported";
+}
+
+}  // namespace
