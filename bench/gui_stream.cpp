@@ -1,6 +1,6 @@
 // Measures the window under load, offscreen:
 //  1. streaming: producer threads deliver RESULTS records in batches of 128 through the
-//     UI hand-off into a visible search page, as search workers do; reports the time, the
+//     UI hand-off into the visible main window's page, as search workers do; reports the time, the
 //     repaints of the result list, and the longest stretch in which the GUI thread did
 //     not get to a 5 ms timer (how long the window could not react);
 //  2. whole search: the page searches TREE with THREADS workers from its start command to
@@ -33,6 +33,8 @@
 #include "results/result_manager.h"
 #include "settings/program_options.h"
 #include "settings/setting.h"
+#include "shell/icons.h"
+#include "shell/lan01.h"
 
 namespace {
 
@@ -171,27 +173,32 @@ int main(int argc, char* argv[]) {
   TCountingUiThread uiThread(qtUiThread);
   SetUiThread(&uiThread);
   SetMessageBoxHook([](const TMessageBoxRequest&) { return TMsgResult::Ok; });
-  std::vector<std::string> history;
 
+  Tdm_icons icons;
+  const auto newWindow = [] {
+    auto window = std::make_unique<TLan01>();
+    window->ShowTipAtStartup = false;
+    window->show();
+    return window;
+  };
   {
-    TLan02 page(nullptr, history);
-    page.resize(800, 600);
-    page.show();
-    Stream(page, results, threads);
+    auto window = newWindow();
+    Stream(*window->ActivePage(), results, threads);
+    window->FinishRun(0);
   }
 
   std::vector<double> gui, text;
   int found = 0;
   for (int run = 0; run < runs; ++run) {
-    TLan02 page(nullptr, history);
-    page.resize(800, 600);
-    page.show();
+    auto window = newWindow();
+    TLan02& page = *window->ActivePage();
     uiThread.Reset();
     gui.push_back(SearchWithPage(page, tree, threads, found));
     std::printf("page run %d: %.3fs, %lld hand-offs, %.1f us waited per hand-off\n", run,
                 gui.back(), uiThread.Calls.load(),
                 uiThread.Calls ? uiThread.WaitedNs / 1000.0 / uiThread.Calls : 0.0);
     text.push_back(SearchWithCli(cli, tree, threads));
+    window->FinishRun(0);
   }
   std::sort(gui.begin(), gui.end());
   std::sort(text.begin(), text.end());

@@ -271,11 +271,16 @@ int TLan02::ResultRowCount() const { return Results->RowCount(); }
 int TLan02::LogRowCount() const { return LogRows->RowCount(); }
 
 int TLan02::LogHeight() const {
-  const QList<int> sizes = Splitter1->sizes();
-  if (Splitter1->isVisible() && sizes.size() == 2 && sizes[1] > 0) return sizes[1];
-  return lvLog->property("RequestedHeight").isValid()
-             ? lvLog->property("RequestedHeight").toInt()
-             : lvLog->sizeHint().height();
+  // Once laid out, the pane's own height (also after the window has been hidden at exit);
+  // before that, the height asked for.
+  if (WasShown) return lvLog->height();
+  return lvLog->property("RequestedHeight").isValid() ? lvLog->property("RequestedHeight").toInt()
+                                                      : lvLog->sizeHint().height();
+}
+
+void TLan02::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  WasShown = true;
 }
 
 void TLan02::SetLogHeight(int height) {

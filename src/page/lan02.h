@@ -171,6 +171,9 @@ class TLan02 : public QWidget {
   static void SetImageSource(TImageSource source);
   static QIcon Image(int slot);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  signals:
   // The enabling rules were evaluated: what they read (searching, rows, selection) may
   // have changed. The main window re-evaluates its own rules then.
@@ -200,4 +203,5 @@ class TLan02 : public QWidget {
   int32_t ActiveThreads = 0;
   bool UpdateScheduled = false;
   bool IsShutDown = false;
+  bool WasShown = false;  // laid out at least once: the log pane has its real height
 };

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
@@ -231,8 +232,12 @@ TEST_F(MainWindowTest, WindowStateIsSavedAndRestoredThroughTheSettings) {
     window.setGeometry(100, 120, 700, 500);
     window.show();
     window.showMaximized();
-    window.ActivePage()->SetLogHeight(120);
+    // The user drags the splitter; the program ends after the window has closed.
+    QSplitter* splitter = window.ActivePage()->Splitter1;
+    const int total = splitter->sizes()[0] + splitter->sizes()[1];
+    splitter->setSizes({total - 120, 120});
     window.InputHistory = {"b*", "a*"};
+    EXPECT_TRUE(window.close());
     ASSERT_TRUE(window.FinishRun(0));
   }
   const TMainSettings saved = LoadMainSettings();
