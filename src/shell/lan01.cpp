@@ -303,7 +303,7 @@ void TLan01::actNewPageExecute() {
     }
   }
   RefreshStatus();
-  ScheduleUpdateActions();
+  UpdateActions();
 }
 
 void TLan01::actClosePageExecute() {
@@ -385,6 +385,14 @@ void TLan01::closeEvent(QCloseEvent* event) {
     StopAllSearches();
   }
   event->accept();
+}
+
+void TLan01::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::ActivationChange || !isActiveWindow() || !ShowTipAtStartup) return;
+  // Cleared first: a failing tip dialog still counts as shown.
+  ShowTipAtStartup = false;
+  QTimer::singleShot(0, actTipOfDay, &QAction::trigger);
 }
 
 bool TLan01::eventFilter(QObject* watched, QEvent* event) {

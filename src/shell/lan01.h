@@ -112,6 +112,8 @@ class TLan01 : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The first activation shows the tip of the day once.
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
