@@ -39,6 +39,13 @@ class TResultPrinter {
   std::FILE* Out;
 };
 
+// Whether anything asked for shows or keeps a result's size, time or attributes. When
+// nothing does, the walker need not stat each result.
+bool NeedsDetails(const TCliOptions& options) {
+  return options.Long || options.SortKey != 0 || !options.SaveFile.empty() ||
+         !options.ExportFile.empty();
+}
+
 PSearchTask RootTask(const TCliOptions& options) {
   auto task = std::make_unique<TSearchTask>();
   task->Path = options.Location;
@@ -70,6 +77,7 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   } restoreUiThread;
 
   TResultManager store;
+  store.DetailsWanted = NeedsDetails(options);
   TLogger errorLog;
   TResultPrinter printer(options, out);
   TCliProgress progress(err, isatty(fileno(err)) == 1);

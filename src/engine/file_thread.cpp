@@ -1,6 +1,7 @@
 #include "engine/file_thread.h"
 
 #include "engine/search_manager.h"
+#include "results/result_manager.h"
 #include "platform/dos_time.h"
 
 namespace {
@@ -49,12 +50,14 @@ void TFileThread::WalkFolder(const std::string& folder) {
   for (size_t i = 0; i < Entries.size(); ++i) {
     TDirEntry& entry = Entries[i];
     if (!Delivered[i] && IsMatch(entry)) {
-      Listing->Detail(entry);
+      if (ResultStore.DetailsWanted) Listing->Detail(entry);
       auto result = std::make_unique<TSearchResult>();
       result->Path = FolderPath;
       result->Name = entry.Name;
-      result->DateTime = DosDateTimeToDateTime(entry.DosTime);
-      result->Size = entry.Size;
+      if (entry.Detailed) {
+        result->DateTime = DosDateTimeToDateTime(entry.DosTime);
+        result->Size = entry.Size;
+      }
       result->Attr = entry.Attr;
       BufferResult(std::move(result));
       Delivered[i] = true;

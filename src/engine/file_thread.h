@@ -8,7 +8,9 @@
 // malformed mask ends the run before the folder is listed.
 //
 // Reading an entry's size, time and read-only bit costs a stat, so it is read only when
-// the filter needs it for an entry whose name matches, or for a result.
+// the filter needs it for an entry whose name matches, or for a result of a store that
+// wants details (TResultManager::DetailsWanted). Without details a result carries only
+// the attribute bits known from the listing itself.
 #include <cstdint>
 #include <memory>
 #include <optional>

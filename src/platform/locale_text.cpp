@@ -172,6 +172,45 @@ int CompareJoined(std::string_view aHead, std::string_view aTail, std::string_vi
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
+// Appends value as UTF-8 (any value below 2^21), which keeps the order of values under
+// a bytewise comparison.
+void AppendCodePoint(uint32_t value, std::string& out) {
+  if (value < 0x80) {
+    out.push_back(static_cast<char>(value));
+  } else if (value < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | value >> 6));
+    out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
+  } else if (value < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | value >> 12));
+    out.push_back(static_cast<char>(0x80 | (value >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (value >> 18 & 0x07)));
+    out.push_back(static_cast<char>(0x80 | (value >> 12 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (value >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
+  }
+}
+
+// What the locale's transformation writes between the weights of two collation levels.
+constexpr wchar_t kLevelSeparator = 1;
+
+// Appends one collation weight in an order-keeping form that is short for the small
+// weights of the lower levels: 1 byte below 0x80, 2 bytes below 0x7F80, else 5 bytes.
+// Lead bytes rise with the value and fix the length, so bytewise order is weight order.
+void AppendWeight(uint32_t weight, std::string& out) {
+  if (weight < 0x80) {
+    out.push_back(static_cast<char>(weight));
+  } else if (weight < 0x7F80) {
+    const uint32_t rest = weight - 0x80;
+    out.push_back(static_cast<char>(0x80 + (rest >> 8)));
+    out.push_back(static_cast<char>(rest & 0xFF));
+  } else {
+    out.push_back(static_cast<char>(0xFF));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(weight >> shift & 0xFF));
+  }
+}
+
 // The day of the week (0 Sunday) of a Gregorian date.
 int WeekDay(int year, int month, int day) {
   static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
@@ -197,6 +236,37 @@ int CompareTextIgnoreCase(std::string_view a, std::string_view b) {
 int CompareJoinedTextIgnoreCase(std::string_view aHead, std::string_view aTail,
                                 std::string_view bHead, std::string_view bTail) {
   return CompareJoined(aHead, aTail, bHead, bTail);
+}
+
+void AppendSortKeyIgnoreCase(std::string_view head, std::string_view tail, std::string& key) {
+  const TUserLocale& user = UserLocale();
+  std::optional<TThreadLocaleGuard> guard;
+  if (!user.Utf8) guard.emplace(user.Loc);
+  if (user.CodePointOrder) {
+    // The upper-cased characters themselves, NULs included, as the comparison sees them.
+    TUpperReader reader(head, tail, user);
+    while (!reader.AtEnd()) AppendCodePoint(static_cast<uint32_t>(reader.Next()), key);
+    return;
+  }
+  // The first collation level of the locale's own transformation of exactly the text
+  // that wcscoll is given. Texts whose first levels differ are ordered by them alone, and
+  // there the transformation and wcscoll agree; on the later levels they can disagree
+  // (characters ignored on the first levels are weighed by position differently), so
+  // texts with equal first levels are left to the comparison itself.
+  thread_local std::wstring wide;
+  thread_local std::wstring transformed;
+  DecodeUpper(head, tail, user, wide);
+  size_t length = wcsxfrm_l(nullptr, wide.c_str(), 0, user.Loc);
+  transformed.resize(length + 1);
+  length = wcsxfrm_l(transformed.data(), wide.c_str(), transformed.size(), user.Loc);
+  for (size_t i = 0; i < length && transformed[i] != kLevelSeparator; ++i) {
+    AppendWeight(static_cast<uint32_t>(transformed[i]), key);
+  }
+}
+
+int CompareSortKeys(std::string_view a, std::string_view b) {
+  const int c = a.compare(b);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 std::string FormatShortDate(int year, int month, int day) {

@@ -18,6 +18,18 @@ int CompareTextIgnoreCase(std::string_view a, std::string_view b);
 int CompareJoinedTextIgnoreCase(std::string_view aHead, std::string_view aTail,
                                 std::string_view bHead, std::string_view bTail);
 
+// Appends to key the sort key of head + tail. Two keys are compared with
+// CompareSortKeys; where they differ, their order is the order of
+// CompareJoinedTextIgnoreCase. Equal keys decide nothing: in a collating locale a key
+// holds only the first collation level, so texts with equal keys may still differ and
+// only CompareJoinedTextIgnoreCase orders them. Building a key costs about one
+// comparison and comparing two is a memcmp, so a sort builds each key once. Keys are
+// only meaningful between texts keyed under the same user locale.
+void AppendSortKeyIgnoreCase(std::string_view head, std::string_view tail, std::string& key);
+// The order of two keys made by AppendSortKeyIgnoreCase, byte by byte as unsigned
+// characters (a key that is a prefix of the other comes first): -1, 0 or 1.
+int CompareSortKeys(std::string_view a, std::string_view b);
+
 // The date in the user's short date format (e.g. "03/14/24" in the C locale).
 std::string FormatShortDate(int year, int month, int day);
 // The time of day in the user's long time format (e.g. "10:00:02" in the C locale).

@@ -44,6 +44,12 @@ class TResultManager {
   std::function<void(TResultManager*)> OnChange;
   // 0: never sorted; otherwise +/- skPath .. skAttr.
   int32_t SortKey = 0;
+  // Whether records must carry each file's size, time and read-only bit. Reading them
+  // costs a stat per result, so a front end that shows only names (the command-line
+  // program without --long, --sort, --save or --export) clears it; the search's workers
+  // then leave Size and DateTime at 0 and the read-only bit clear unless the filter had
+  // to read them anyway. Set before a search starts, not during one.
+  bool DetailsWanted = true;
 
   // Number of records. Any thread.
   size_t Count() const { return Results.Count(); }
@@ -59,7 +65,8 @@ class TResultManager {
   void Changed();
   // Disposes every record; SortKey is kept. No notification.
   void Clear();
-  // Sorts the records in place under SortKey. No notification.
+  // Sorts the records in place under SortKey, in the order that the quicksort over
+  // CompareResults gives. No notification.
   void Sort();
   // Replaces every record with records (in their order); SortKey is kept. UI thread,
   // no worker delivering. For loading a result file.
@@ -81,5 +88,10 @@ class TResultManager {
   size_t StorageBytes() const { return Results.StorageBytes(); }
 
  private:
+  // Sort by Path (fullName) or File name, through a precomputed key per record.
+  void SortByTextKeys(bool fullName, int sign);
+  // Sort by Attr, through a table of the sixteen possible attribute texts.
+  void SortByAttrText(int sign);
+
   TSortedList<TSearchResult> Results;
 };

@@ -224,4 +224,63 @@ TEST(FileThread, ResultPathEndsWithSeparatorAndDetailsAreRead) {
   EXPECT_EQ(result.DateTime, DosDateTimeToDateTime(UnixTimeToDosDateTime(info.st_mtime)));
 }
 
+// A store that wants no details gets the same names without their size and time, unless
+// the filter itself had to read them; the bits that the filter tests still hold.
+TEST(FileThread, StoreWithoutDetailsGetsTheSameResultsWithoutSizeAndTime) {
+  TTempTree tree;
+  tree.File("a/small.bin", 10);
+  tree.File("a/large.bin", 5000);
+  chmod(tree.Path("a/large.bin").c_str(), 0444);
+  tree.File("a/.hidden.bin", 20);
+  tree.Folder("a/deeper.bin");
+  struct TCase {
+    const char* what;
+    uint32_t attr;
+    int64_t sizeFrom;
+    std::vector<std::string> names;
+    bool sizesRead;
+  };
+  const TCase cases[] = {
+      {"every attribute", 0x37, 0, {".hidden.bin", "deeper.bin", "large.bin", "small.bin"}, false},
+      {"read-only excluded", 0x30, 0, {"deeper.bin", "small.bin"}, true},
+      {"size bound", 0x37, 100, {"deeper.bin", "large.bin"}, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const bool details : {true, false}) {
+      TSearchRig rig(THandOff::Direct);
+      rig.Store.DetailsWanted = details;
+      PSearchTask task = TSearchRig::Task(tree.Path("a"), "*.bin", c.attr);
+      task->FileSizeFrom = c.sizeFrom;
+      rig.Run(std::move(task));
+      std::vector<std::string> names;
+      for (size_t i = 0; i < rig.Store.Count(); ++i) {
+        const TSearchResult& result = rig.Store.Item(i);
+        names.push_back(result.Name);
+        const bool folder = (result.Attr & kAttrDirectory) != 0;
+        if (details || c.sizesRead) {
+          EXPECT_NE(result.DateTime, 0.0) << result.Name;
+          if (!folder) {
+            EXPECT_GT(result.Size, 0) << result.Name;
+          }
+        } else {
+          EXPECT_EQ(result.DateTime, 0.0) << result.Name;
+          EXPECT_EQ(result.Size, 0) << result.Name;
+        }
+        if (result.Name == "large.bin" && (details || c.sizesRead)) {
+          EXPECT_EQ(result.Attr & 0x01u, 0x01u);
+        }
+        if (result.Name == ".hidden.bin") {
+          EXPECT_EQ(result.Attr & 0x02u, 0x02u);
+        }
+        if (result.Name == "deeper.bin") {
+          EXPECT_TRUE(folder);
+        }
+      }
+      std::sort(names.begin(), names.end());
+      EXPECT_EQ(names, c.names) << (details ? "with details" : "without details");
+    }
+  }
+}
+
 }  // namespace
