@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "page/message_box.h"
@@ -645,7 +646,13 @@ void TLan06::StoreInput() {
   Options.MessageWhenComplete = chbMsgWhenComplete->isChecked();
 
   const TNetNode* node = SelectedNode();
-  if (node == nullptr) return;
+  if (node == nullptr) {
+    // The location stays; a record read back from the saved defaults has empty names
+    // where it had none, and is given back its absent names so that it still names the
+    // same container.
+    if (s.NetResource) CopyNetResource(WithAbsentEmptyNames(*s.NetResource), s.NetResource);
+    return;
+  }
   FreeNetResource(s.NetResource);
   if (node->Record) {
     CopyNetResource(WithAbsentEmptyNames(*node->Record), s.NetResource);

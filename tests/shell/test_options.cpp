@@ -263,13 +263,19 @@ TEST_F(OptionsTest, SaveAsDefaultWritesOnlyTheTickedGroup) {
   EXPECT_EQ(Hive->OpenKeyReadOnly(filters)->ReadInteger("FileSizeFrom"), 4096) << "filters not saved again";
   EXPECT_EQ(Setting.FileSizeFrom, 9216);
 
-  // The stored record reads back with empty names where the root's record has none; the
-  // page's own record is the root's.
+  // The stored record reads back with empty names where the root's record has none.
   TSetting loaded;
   LoadPageDefaults(loaded, *Hive);
   ASSERT_TRUE(loaded.NetResource);
   EXPECT_EQ(loaded.NetResource->lpRemoteName, std::optional<std::string>(""));
   EXPECT_EQ(*Setting.NetResource, EntireNetworkResource());
+  // Such a location kept through "Ok" names the entire network again.
+  Setting = loaded;
+  auto kept = Open();
+  ASSERT_TRUE(PressOk(*kept));
+  ASSERT_TRUE(Setting.NetResource);
+  EXPECT_EQ(*Setting.NetResource, EntireNetworkResource());
+  EXPECT_EQ(Setting.NetResFullPath, "Entire network");
 }
 
 }  // namespace

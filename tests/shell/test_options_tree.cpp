@@ -6,8 +6,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <future>
+#include <map>
 
 #include "platform/net_errors.h"
 #include "platform/smb_client.h"
