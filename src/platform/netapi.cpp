@@ -2,6 +2,7 @@
 
 #include <libsmbclient.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/smb_client.h"
@@ -140,10 +141,15 @@ uint32_t ListContainer(const NETRESOURCEA* record, std::vector<NETRESOURCEA>& en
     return CheckShare(*name, *record, entries);
   }
   if (remote.empty() || remote.find_first_of("\\/") != std::string::npos) return ERROR_NOT_CONTAINER;
-  // A workgroup or domain: its servers, from browsing.
+  // A workgroup or domain: its servers, from browsing. A connected server is listed under
+  // the provider already; listed here too, a search of the network would walk it twice.
+  std::vector<std::string> connected = SmbConnectedServers();
+  for (std::string& server : connected) server = AsciiLower(server);
   return ListBrowsed("smb://" + remote + "/", SMBC_SERVER, [&](const smbc_dirent& entry) {
+    std::string server = std::string("\\\\") + entry.name;
+    if (std::find(connected.begin(), connected.end(), AsciiLower(server)) != connected.end()) return;
     entries.push_back(MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_SERVER, RESOURCEUSAGE_CONTAINER,
-                                std::string("\\\\") + entry.name, entry.comment));
+                                std::move(server), entry.comment));
   });
 }
 

@@ -1,10 +1,11 @@
 #pragma once
 // The network enumeration calls, over SMB: the entire network holds one provider
 // (kSmbProviderName), the provider holds the workgroups that NetBIOS browsing finds plus
-// every server connected for this run, a workgroup holds its servers (\\HOST), a server
-// holds its disk shares (\\HOST\share, connectable; printer, IPC and "$" shares are left
-// out). Opening a share (or a folder below one) checks that it can be read and yields the
-// share itself as its only, connectable, entry, so that access problems are reported.
+// every server connected for this run, a workgroup holds its servers (\\HOST) but those
+// connected (each server is listed once), a server holds its disk shares (\\HOST\share,
+// connectable; printer, IPC and "$" shares are left out). Opening a share (or a folder
+// below one) checks that it can be read and yields the share itself as its only,
+// connectable, entry, so that access problems are reported.
 //
 // The calls may be made from any thread; a handle is used by one thread at a time. A
 // handle lists what the container held when it was opened.

@@ -43,6 +43,13 @@ struct TSockets {
   }
 };
 
+// At most 15 bytes, no dot, no colon and not only digits: not a DNS name or an address.
+bool IsNetBiosName(const std::string& name) {
+  if (name.empty() || name.size() > 15) return false;
+  if (name.find_first_of(".:[]\\/") != std::string::npos) return false;
+  return name.find_first_not_of("0123456789") != std::string::npos;
+}
+
 uint32_t ProbeNow(const std::string& host) {
   std::vector<uint16_t> ports;
   if (uint16_t port = SmbHostPort(host)) ports.push_back(port);
@@ -54,7 +61,12 @@ uint32_t ProbeNow(const std::string& host) {
   addrinfo* addresses = nullptr;
   std::string bare = host.size() > 2 && host.front() == '[' && host.back() == ']'
                          ? host.substr(1, host.size() - 2) : host;
-  if (getaddrinfo(bare.c_str(), nullptr, &hints, &addresses) != 0) return ERROR_BAD_NETPATH;
+  if (getaddrinfo(bare.c_str(), nullptr, &hints, &addresses) != 0) {
+    // Servers found by workgroup browsing carry NetBIOS names, which only the library
+    // resolves (broadcast, WINS). Such a name is left to the library rather than taken for
+    // an unreachable host; any other name that does not resolve is one.
+    return IsNetBiosName(bare) ? NO_ERROR : ERROR_BAD_NETPATH;
+  }
 
   TSockets sockets;
   for (addrinfo* a = addresses; a != nullptr && sockets.Fds.size() < 8; a = a->ai_next) {

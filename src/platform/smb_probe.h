@@ -10,7 +10,8 @@ inline constexpr int kSmbProbeTimeoutMs = 2000;
 
 // NO_ERROR when host accepts a TCP connection on its SMB port (the port set for it, else
 // 445 or 139) within kSmbProbeTimeoutMs; ERROR_BAD_NETPATH when it refuses, cannot be
-// resolved or does not answer in time.
+// resolved or does not answer in time. A NetBIOS name (up to 15 bytes, no dot) that the
+// system resolver does not know is not probed: NO_ERROR, and the library resolves it.
 uint32_t ProbeSmbHost(const std::string& host);
 
 // Forgets every kept result (tests restart servers on the same address).

@@ -1,0 +1,58 @@
+// Workgroup and server browsing against a real master browser (smbd + nmbd) in a network
+// namespace of its own. The client side must live in that namespace too, so the checks
+// run in processes started there: this program (the BrowseInside tests) and the CLI.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/browse_harness.h"
+#include "support/smbd_harness.h"
+
+namespace {
+
+// The workgroup appears after ~22 s; the search and the CLI take a few seconds more.
+constexpr auto kInsideRunBound = std::chrono::seconds(75);
+constexpr auto kCliRunBound = std::chrono::seconds(30);
+
+std::string ThisProgram() {
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
+std::string CliProgram() {
+  const char* build = std::getenv("LQ_BUILD_DIR");
+  std::string path = std::string(build ? build : ".") + "/src/cli/lanternquest-cli";
+  return std::filesystem::exists(path) ? path : std::string();
+}
+
+TEST(Browse, WorkgroupServerAndSharesOfARealMasterBrowserAreSearched) {
+  if (std::string reason = TBrowseHarness::SkipReason(); !reason.empty())
+    GTEST_SKIP() << "no browsing network: " << reason;
+  TBrowseHarness network;
+  ASSERT_FALSE(network.Failed()) << network.Error();
+  ASSERT_TRUE(WriteTestFile(network.PublicDir() + "/deep/er/found-by-browsing.txt"));
+  ASSERT_TRUE(WriteTestFile(network.ArchiveDir() + "/not-this-one.txt"));
+  // Client state (name cache, locks) stays in the harness's folder.
+  const std::vector<std::string> clientEnvironment = {"XDG_RUNTIME_DIR=" + network.ClientDir(),
+                                                      "LQ_BROWSE_INSIDE=1"};
+
+  std::string output;
+  int status = network.RunInside(
+      {ThisProgram(), "--gtest_also_run_disabled_tests", "--gtest_filter=BrowseInside.*"}, clientEnvironment,
+      kInsideRunBound, &output);
+  EXPECT_EQ(status, 0) << "checks inside the namespace failed:\n" << output;
+  EXPECT_NE(output.find("[  PASSED  ] 4 tests"), std::string::npos) << output;
+
+  const std::string cli = CliProgram();
+  if (cli.empty()) GTEST_SKIP() << "lanternquest-cli is not built";
+  status = network.RunInside({cli, "-j", "4", "found-by-*", "network"}, clientEnvironment, kCliRunBound, &output);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(output, "\\\\TESTSRV\\public\\deep\\er\\found-by-browsing.txt\n");
+}
+
+}  // namespace
