@@ -67,24 +67,41 @@ void TResultManager::SortByTextKeys(bool fullName, int sign) {
   const auto keyOf = [&](size_t record) {
     return std::string_view(keys).substr(keyStart[record], keyStart[record + 1] - keyStart[record]);
   };
-  std::vector<size_t> order(count);  // position -> record
-  for (size_t i = 0; i < count; ++i) order[i] = i;
+  // Each position carries the first eight key bytes of its record (zero-padded, most
+  // significant first), which settle most comparisons without reaching the keys.
+  struct TPosition {
+    uint64_t Prefix;
+    size_t Record;
+  };
+  std::vector<TPosition> order(count);
+  for (size_t i = 0; i < count; ++i) {
+    const std::string_view key = keyOf(i);
+    uint64_t prefix = 0;
+    for (size_t b = 0; b < 8; ++b) {
+      prefix = prefix << 8 | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+    }
+    order[i] = {prefix, i};
+  }
   QuickSortPositions(
       count,
       [&](ptrdiff_t i, ptrdiff_t j) {
-        int c = CompareSortKeys(keyOf(order[i]), keyOf(order[j]));
+        const TPosition& a = order[i];
+        const TPosition& b = order[j];
+        int c = a.Prefix != b.Prefix ? (a.Prefix < b.Prefix ? -1 : 1)
+                                     : CompareSortKeys(keyOf(a.Record), keyOf(b.Record));
         if (c == 0) {
           // Equal keys leave the order to the comparison of the texts themselves.
-          const TSearchResult& a = Results.At(order[i]);
-          const TSearchResult& b = Results.At(order[j]);
-          c = CompareResults(fullName ? skPath : skFileName, a, b);
+          c = CompareResults(fullName ? skPath : skFileName, Results.At(a.Record), Results.At(b.Record));
         }
         return sign * c;
       },
       [&](ptrdiff_t i, ptrdiff_t j) { std::swap(order[i], order[j]); });
+  std::vector<size_t> records(count);  // position -> record
+  for (size_t i = 0; i < count; ++i) records[i] = order[i].Record;
+  order = std::vector<TPosition>();
   keys = std::string();
   keyStart = std::vector<size_t>();
-  Results.Permute(order);
+  Results.Permute(records);
 }
 
 // An attribute text depends on four bits only, so the comparisons of all sixteen texts
