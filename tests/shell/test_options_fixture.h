@@ -20,6 +20,19 @@
 #include "shell/lan06.h"
 #include "test_tray_qt_app.h"
 
+// The child of node with that caption, or nullptr.
+inline TNetNode* Child(TNetNode* node, const std::string& caption) {
+  for (int i = 0; i < node->childCount(); ++i)
+    if (node->ChildNode(i)->Caption() == caption) return node->ChildNode(i);
+  return nullptr;
+}
+
+inline std::vector<std::string> Captions(TNetNode* node) {
+  std::vector<std::string> captions;
+  for (int i = 0; i < node->childCount(); ++i) captions.push_back(node->ChildNode(i)->Caption());
+  return captions;
+}
+
 class OptionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,18 +60,6 @@ class OptionsTest : public ::testing::Test {
   static bool PressOk(TLan06& dialog) {
     dialog.btnOkClick();
     return dialog.result() == QDialog::Accepted;
-  }
-
-  static TNetNode* Child(TNetNode* node, const std::string& caption) {
-    for (int i = 0; i < node->childCount(); ++i)
-      if (node->ChildNode(i)->Caption() == caption) return node->ChildNode(i);
-    return nullptr;
-  }
-
-  static std::vector<std::string> Captions(TNetNode* node) {
-    std::vector<std::string> captions;
-    for (int i = 0; i < node->childCount(); ++i) captions.push_back(node->ChildNode(i)->Caption());
-    return captions;
   }
 
   std::filesystem::path Dir;

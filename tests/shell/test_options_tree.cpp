@@ -61,26 +61,28 @@ struct TScriptedNetwork {
 // Expands node through the tree, as a click on its expand button does.
 void Expand(TNetNode* node) { node->setExpanded(true); }
 
+// Expands node and then each named child in turn; the last named node (not expanded), or
+// nullptr when one is missing.
+TNetNode* Walk(TNetNode* node, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    Expand(node);
+    node = Child(node, name);
+    if (node == nullptr) return nullptr;
+  }
+  return node;
+}
+
 TEST_F(OptionsTest, NodesAreListedOnceWithImagesByDepth) {
   TScriptedNetwork net;
   auto dialog = Open(net.Lister());
   TNetNode* root = dialog->NetworkRoot();
-  Expand(root);
-  ASSERT_TRUE(root->isExpanded());
-  TNetNode* provider = Child(root, "SMB Network");
-  ASSERT_NE(provider, nullptr);
-  Expand(provider);
-  TNetNode* workgroup = Child(provider, "WORKGROUP");
-  ASSERT_NE(workgroup, nullptr);
-  Expand(workgroup);
-  TNetNode* server = Child(workgroup, "\\\\ALPHA");
-  ASSERT_NE(server, nullptr);
-  Expand(server);
-  TNetNode* share = Child(server, "\\\\ALPHA\\docs");
-  ASSERT_NE(share, nullptr);
-  Expand(share);
-  TNetNode* folder = Child(share, "reports");
+  TNetNode* folder = Walk(root, {"SMB Network", "WORKGROUP", "\\\\ALPHA", "\\\\ALPHA\\docs", "reports"});
   ASSERT_NE(folder, nullptr);
+  EXPECT_TRUE(root->isExpanded());
+  TNetNode* share = folder->ParentNode();
+  TNetNode* server = share->ParentNode();
+  TNetNode* workgroup = server->ParentNode();
+  TNetNode* provider = workgroup->ParentNode();
 
   EXPECT_EQ(provider->ImageIndex, kImageNetworkContainer);
   EXPECT_EQ(workgroup->ImageIndex, kImageNetworkContainer);
@@ -105,12 +107,7 @@ TEST_F(OptionsTest, NodesAreListedOnceWithImagesByDepth) {
 TEST_F(OptionsTest, NodeThatListsNothingLosesItsExpandMarkAndIsNotListedAgain) {
   TScriptedNetwork net;
   auto dialog = Open(net.Lister());
-  TNetNode* root = dialog->NetworkRoot();
-  Expand(root);
-  Expand(Child(root, "SMB Network"));
-  TNetNode* workgroup = Child(Child(root, "SMB Network"), "WORKGROUP");
-  Expand(workgroup);
-  TNetNode* empty = Child(workgroup, "\\\\EMPTY");
+  TNetNode* empty = Walk(dialog->NetworkRoot(), {"SMB Network", "WORKGROUP", "\\\\EMPTY"});
   ASSERT_NE(empty, nullptr);
   EXPECT_TRUE(empty->HasChildrenMark());
   Expand(empty);
@@ -157,15 +154,9 @@ TEST_F(OptionsTest, ListingRunsOffTheGuiThreadWhileTheDialogWaitsDisabled) {
 TEST_F(OptionsTest, ChoosingNodesStoresLocationAndDisplayPath) {
   TScriptedNetwork net;
   auto dialog = Open(net.Lister());
-  TNetNode* root = dialog->NetworkRoot();
-  Expand(root);
-  Expand(Child(root, "SMB Network"));
-  Expand(Child(Child(root, "SMB Network"), "WORKGROUP"));
-  TNetNode* server = Child(Child(Child(root, "SMB Network"), "WORKGROUP"), "\\\\ALPHA");
-  Expand(server);
-  TNetNode* share = Child(server, "\\\\ALPHA\\docs");
-  Expand(share);
-  TNetNode* folder = Child(share, "reports");
+  TNetNode* folder =
+      Walk(dialog->NetworkRoot(), {"SMB Network", "WORKGROUP", "\\\\ALPHA", "\\\\ALPHA\\docs", "reports"});
+  ASSERT_NE(folder, nullptr);
 
   dialog->tvNet->setCurrentItem(folder);
   EXPECT_EQ(dialog->Edit1->text(), "reports");
@@ -263,15 +254,9 @@ class OptionsNetworkTest : public OptionsTest {
 
   // Expands the real tree down to the test server's public share.
   static TNetNode* PublicShare(TLan06& dialog) {
-    TNetNode* root = dialog.NetworkRoot();
-    Expand(root);
-    TNetNode* provider = Child(root, kSmbProviderName);
-    if (provider == nullptr) return nullptr;
-    Expand(provider);
-    TNetNode* server = Child(provider, TSmbdHarness::Unc());
-    if (server == nullptr) return nullptr;
-    Expand(server);
-    return Child(server, TSmbdHarness::Unc("public"));
+    const std::string server = TSmbdHarness::Unc();
+    const std::string share = TSmbdHarness::Unc("public");
+    return Walk(dialog.NetworkRoot(), {kSmbProviderName, server.c_str(), share.c_str()});
   }
 
   static TSmbdHarness* Server;
