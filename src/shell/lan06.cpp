@@ -74,12 +74,15 @@ std::pair<int, int> ShownSize(int32_t bound) {
   return {static_cast<int>(number), unit};
 }
 
-// The number typed into a box, or nothing when the text is not a whole number.
-std::optional<int64_t> NumberOf(const TSpinEdit* box) {
+// The whole number a text holds (blanks around it allowed), or nothing.
+std::optional<int64_t> WholeNumber(const QString& text) {
   bool ok = false;
-  const qlonglong value = box->Text().trimmed().toLongLong(&ok);
+  const qlonglong value = text.trimmed().toLongLong(&ok);
   return ok ? std::optional<int64_t>(value) : std::nullopt;
 }
+
+// The number typed into a box, or nothing when the text is not a whole number.
+std::optional<int64_t> NumberOf(const TSpinEdit* box) { return WholeNumber(box->Text()); }
 
 int64_t UnitFactor(const QComboBox* units) { return int64_t(1) << (10 * std::max(0, units->currentIndex())); }
 
@@ -172,6 +175,13 @@ TNodeLister PlatformNodeLister() {
     return names;
   };
   return lister;
+}
+
+TSpinEdit::TSpinEdit(QWidget* parent) : QSpinBox(parent) {
+  connect(lineEdit(), &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (const std::optional<int64_t> number = WholeNumber(text); number && *number > maximum())
+      SetText(QString::number(maximum()));
+  });
 }
 
 QString TSpinEdit::Text() const { return lineEdit()->text(); }

@@ -63,9 +63,10 @@ inline constexpr int kNoImage = -1;
 inline constexpr int64_t kLargestSizeBound = 2147483647;
 
 // A number box whose text can be read and set as typed (it may be empty or not a number).
+// A text that becomes a number above the maximum is reset to the maximum.
 class TSpinEdit : public QSpinBox {
  public:
-  using QSpinBox::QSpinBox;
+  explicit TSpinEdit(QWidget* parent = nullptr);
   QString Text() const;
   void SetText(const QString& text);
 };

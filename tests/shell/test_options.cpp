@@ -133,7 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TSizeInput{"999999", 2, "1", 3,
                                  "The file size \"from\" can not be larger than 2147483647 bytes (just under 2 GB)!",
                                  0, 0},
-                      TSizeInput{"1", 3, "2047", 2, nullptr, 1073741824, 2047 * 1048576}));
+                      TSizeInput{"1", 3, "2047", 2, nullptr, 1073741824, 2047 * 1048576},
+                      // A number above the box's maximum becomes the maximum.
+                      TSizeInput{"1234567", 0, "1", 2, nullptr, 999999, 1048576}));
 
 TEST_F(OptionsTest, AttributesAreCompletedAndStored) {
   auto dialog = Open();
