@@ -51,8 +51,9 @@ class TFileMimeData : public QMimeData {
 };
 
 // Runs the toolkit's modal drag loop with the data object's files, allowing only copy.
-// The toolkit's loop ends the drag as the drop source asks: Escape cancels, releasing
-// the left button drops. Returns DRAGDROP_S_DROP or DRAGDROP_S_CANCEL and the effect.
-// dragSource: the widget the drag starts from.
+// The toolkit decides the end of the loop itself, by the same rule as TFileSource
+// (Escape cancels, releasing the left button drops); dropSource is held for the loop
+// but not polled. Returns DRAGDROP_S_DROP (effect copy) or DRAGDROP_S_CANCEL (effect
+// none). dragSource: the widget the drag starts from.
 HRESULT DoDragDrop(QObject* dragSource, IDataObject* dataObject, IDropSource* dropSource,
                    uint32_t okEffects, uint32_t* effect);
