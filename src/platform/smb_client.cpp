@@ -102,7 +102,8 @@ void DropLogLine(void*, int, const char*) {}
 // Lock order: ShareListingLock -> ProtocolLock (shared) -> FirstUseLock -> ContextLock, and
 // BrowseLock -> ProtocolLock (exclusive) -> ContextLock. ContextLock guards creating,
 // initialising and freeing contexts (the library's global state is not safe for that in
-// parallel); it is never held during network I/O.
+// parallel); it is never held during network I/O. Browsing rewrites that global state
+// during its I/O, so creating and freeing a thread's context also hold ProtocolLock shared.
 std::mutex ContextLock;
 // The library keeps the protocol range of new connections in process-wide settings, not
 // per context. Browsing narrows the range to SMB1 while it holds ProtocolLock exclusively;
@@ -210,6 +211,8 @@ struct TThreadContext {
   bool Failed = false;
   ~TThreadContext() {
     if (Context == nullptr) return;
+    // Browsing changes the library's global settings during its I/O: never free meanwhile.
+    std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
     std::lock_guard<std::mutex> guard(ContextLock);
     smbc_free_context(Context, 1);
   }
@@ -233,6 +236,8 @@ SMBCCTX* SmbThreadContext() {
     holder.Failed = true;
     return nullptr;
   }
+  // Browsing changes the library's global settings during its I/O: never create meanwhile.
+  std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
   std::lock_guard<std::mutex> guard(ContextLock);
   holder.Context = NewContext();
   holder.Failed = holder.Context == nullptr;
