@@ -35,7 +35,10 @@ inline void EnsureApplication() {
     static int argc = 1;
     static char name[] = "test_window";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    // Never destroyed: a QApplication torn down by the exit handlers, after Qt's own
+    // globals, crashes. The pointer keeps it reachable.
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
   }
   QApplication::setApplicationDisplayName(QStringLiteral("Lanternquest"));
   static TQtUiThread uiThread;
