@@ -11,7 +11,9 @@
 #include "platform/ui_thread.h"
 #include "shell/icons.h"
 #include "shell/lan01.h"
+#include "shell/one_copy.h"
 #include "shell/texts.h"
+#include "shell/tray_icon.h"
 
 namespace {
 
@@ -24,19 +26,28 @@ constexpr int kExitWaitMs = 2000;
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
 
+  // The single-instance guard runs before the settings are loaded: a second copy hands
+  // over to the running one and ends without a window and without reading or writing
+  // any setting (loading the hive may move a damaged file aside).
+  TOneCopy oneCopy;
+  if (!oneCopy.CheckSingleInstance()) return 0;
+
   // The settings hive (the root key of every setting) is loaded before any window.
   CurrentUserHive();
   // Drag and drop needs no set-up with Qt.
-  // The single-instance guard comes here.
 
   QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
   QApplication::setApplicationDisplayName(QString::fromLatin1(kAppTitle));
+  QApplication::setWindowIcon(ApplicationIcon());
 
   TQtUiThread uiThread;
   SetUiThread(&uiThread);
 
   Tdm_icons icons;
   auto window = std::make_unique<TLan01>();
+  // A later copy brings this one back from the tray or the taskbar, to the front.
+  QObject::connect(&oneCopy, &TOneCopy::RestoreRequested, window.get(),
+                   [&window] { window->TrayIcon->BringToFront(); });
   window->show();
   const int exitCode = application.exec();
 
@@ -45,6 +56,7 @@ int main(int argc, char* argv[]) {
     // window is left; ending the process now is the only way not to hang, and freeing
     // the pages would pull the store from under that worker.
     std::fflush(nullptr);
+    oneCopy.ReleaseSingleInstance();
     std::_Exit(exitCode);
   }
   window.reset();

@@ -22,12 +22,19 @@
 
 #include "page/lan02.h"
 #include "page/message_box.h"
+#include "results/lan_error.h"
 #include "settings/main_settings.h"
+#include "settings/program_options.h"
 #include "settings/setting.h"
+#include "shell/conn_dialog.h"
+#include "shell/html_help.h"
 #include "shell/icons.h"
 #include "shell/lan06.h"
+#include "shell/lan07.h"
 #include "shell/lan_tab_sheet.h"
 #include "shell/texts.h"
+#include "shell/tips.h"
+#include "shell/tray_icon.h"
 
 namespace {
 
@@ -85,11 +92,18 @@ TLan01::TLan01(QWidget* parent) : QMainWindow(parent) {
   actNewPageExecute();
   PageChange();
   ApplyMainSettings();
+  // 6. The tray icon, shown only while the window is minimised to the tray.
+  pupTray = CreateTrayMenu(actRestore, actHelp, actExit, this);
+  TrayIcon = std::make_unique<TTrayIcon>(this, kTrayCallbackMessage);
+  TrayIcon->SetTip(QString::fromLatin1(kAppTitle));
+  TrayIcon->SetMenu(pupTray.get());
+  TrayIcon->SetMinimizeToTrayQuery([] { return ProgramOptions().MinimazeToTray; });
 
   qApp->installEventFilter(this);
 }
 
 TLan01::~TLan01() {
+  TrayIcon.reset();  // removes the icon before the settings are saved
   qApp->removeEventFilter(this);
   FinishRun(0);
   // Pages go before the window's own members; every page is already detached.
@@ -482,33 +496,27 @@ void TLan01::actOptionsExecute() {
 }
 
 void TLan01::actAboutExecute() {
-  // Shows the about box once it exists; nothing yet.
+  TLan07 about(this);
+  about.exec();
 }
 
-void TLan01::actHelpExecute() {
-  // Opens the help file once help exists; nothing yet.
-}
+void TLan01::actHelpExecute() { ShowProgramHelp(this); }
 
 void TLan01::actTipOfDayExecute() {
-  // Shows the tip of the day once it exists; the flag is cleared whatever happens.
-  ShowTipAtStartup = false;
+  try {
+    ShowTipOfDay(this);
+  } catch (const TLanError& error) {
+    ShowErrorBox(this, QString::fromLocal8Bit(error.what()));
+  }
 }
 
-void TLan01::actRestoreExecute() {
-  showNormal();
-  raise();
-  activateWindow();
-}
+void TLan01::actRestoreExecute() { TrayIcon->BringToFront(); }
 
-void TLan01::actConnDialogExecute() {
-  // Opens the connect-network-resource dialog once it exists; nothing yet.
-}
+void TLan01::actConnDialogExecute() { ShowConnectDialog(this); }
 
-void TLan01::actDisconnDialogExecute() {
-  // Opens the disconnect-network-resource dialog once it exists; nothing yet.
-}
+void TLan01::actDisconnDialogExecute() { ShowDisconnectDialog(this); }
 
 void TLan01::OpenAddress(const char* address) {
   // Like the shell's "open": the outcome is not examined.
-  QDesktopServices::openUrl(QUrl(QString::fromLatin1(address)));
+  OpenUrl(QUrl(QString::fromLatin1(address)));
 }

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ class QToolBar;
 class QToolButton;
 class TLan02;
 class TLanTabSheet;
+class TTrayIcon;
 
 inline constexpr int kMaxPages = 4;
 
@@ -142,4 +144,10 @@ class TLan01 : public QMainWindow {
   bool UpdateScheduled = false;
   bool OptionsOpen = false;
   bool SettingsSaved = false;
+
+ public:
+  // The tray menu and the notification-area icon (created at the end of the window's
+  // creation; the icon goes first at destruction).
+  std::unique_ptr<QMenu> pupTray;
+  std::unique_ptr<TTrayIcon> TrayIcon;
 };
