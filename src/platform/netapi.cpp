@@ -117,8 +117,12 @@ uint32_t ListProvider(std::vector<NETRESOURCEA>& entries) {
   return servers.empty() ? code : NO_ERROR;
 }
 
+// A name stored as an empty string counts as absent: the settings hive keeps strings only,
+// so the entire network saved as a default location reads back with "" names.
+bool IsAbsentName(const std::optional<std::string>& name) { return !name || name->empty(); }
+
 bool IsEntireNetwork(const NETRESOURCEA* record) {
-  return record == nullptr || (!record->lpRemoteName && !record->lpProvider);
+  return record == nullptr || (IsAbsentName(record->lpRemoteName) && IsAbsentName(record->lpProvider));
 }
 
 bool IsProvider(const NETRESOURCEA& record) {
@@ -133,7 +137,7 @@ uint32_t ListContainer(const NETRESOURCEA* record, std::vector<NETRESOURCEA>& en
     entries.push_back(std::move(provider));
     return NO_ERROR;
   }
-  if (record->lpProvider && *record->lpProvider != kSmbProviderName) return ERROR_BAD_NETPATH;
+  if (!IsAbsentName(record->lpProvider) && *record->lpProvider != kSmbProviderName) return ERROR_BAD_NETPATH;
   if (IsProvider(*record)) return ListProvider(entries);
   const std::string remote = record->lpRemoteName.value_or("");
   if (std::optional<TUncName> name = ParseUncName(remote)) {

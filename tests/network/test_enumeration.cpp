@@ -144,6 +144,17 @@ TEST(Enumeration, EntireNetworkHoldsTheProviderWhichListsConnectedServers) {
   EXPECT_EQ(SmbDisconnect(TSmbdHarness::Unc()), ERROR_NOT_CONNECTED);
 }
 
+// The settings hive stores strings only, so a saved entire-network location reads back
+// with empty names; it must still mean the entire network.
+TEST(Enumeration, EntireNetworkWithEmptyNamesStillHoldsTheProvider) {
+  NETRESOURCEA stored = EntireNetworkResource();
+  stored.lpLocalName = stored.lpRemoteName = stored.lpComment = stored.lpProvider = std::string();
+  TSearchRig rig(THandOff::Direct);
+  TQueued top = RunNetworkWorker(rig, stored);
+  EXPECT_EQ(top.Children, std::vector<std::string>{std::string("net:") + kSmbProviderName});
+  EXPECT_EQ(rig.Log.Count(), 0u);
+}
+
 // Searches the share record \\127.0.0.1\secret as a network location, then its files.
 TEST(Enumeration, UserShareIsDeniedWithoutCredentialsAndSearchedWithThem) {
   REQUIRE_USER();
