@@ -8,6 +8,7 @@
 
 #include "page/qt_ui_thread.h"
 #include "platform/registry.h"
+#include "platform/smb_client.h"
 #include "platform/ui_thread.h"
 #include "shell/icons.h"
 #include "shell/lan01.h"
@@ -24,6 +25,9 @@ constexpr int kExitWaitMs = 2000;
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The SMB client is set up while the process still has one thread: its set-up briefly
+  // changes the environment, which other threads (Qt's among them) may be reading.
+  SmbInitialize();
   QApplication application(argc, argv);
 
   // The single-instance guard runs before the settings are loaded: a second copy hands
