@@ -1,3 +1,4 @@
+#include "page/busy_cursor.h"
 #include "page/result_actions.h"
 
 #include <QAction>
@@ -39,15 +40,6 @@ const QString kXmlFilter = QStringLiteral("XML file (*.xml)");
 // A drag starts once the pointer has moved more than this many pixels (horizontal plus
 // vertical distance) from the left-button press.
 constexpr int kDragThreshold = 10;
-
-// The hourglass for the life of a command step; restored on every path out of it.
-class TBusyCursor {
- public:
-  TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
-  TBusyCursor(const TBusyCursor&) = delete;
-  TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
 
 std::string Bytes(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
 

@@ -1,3 +1,4 @@
+#include "page/busy_cursor.h"
 #include "shell/conn_dialog.h"
 
 #include <QApplication>
@@ -17,15 +18,6 @@
 #include "platform/smb_path.h"
 
 namespace {
-
-// Shows the hourglass cursor while it lives.
-class TBusyCursor {
- public:
-  TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
-  TBusyCursor(const TBusyCursor&) = delete;
-  TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
 
 std::string Local8Bit(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
