@@ -1,4 +1,3 @@
-#include "page/busy_cursor.h"
 #include "page/result_actions.h"
 
 #include <QAction>
@@ -20,6 +19,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "page/busy_cursor.h"
 #include "page/clipbrd_files.h"
 #include "page/file_mime_data.h"
 #include "page/find_form.h"
