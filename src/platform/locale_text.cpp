@@ -50,18 +50,6 @@ TUserLocale* CurrentUserLocale() {
 
 const TUserLocale& UserLocale() { return *CurrentUserLocale(); }
 
-// Makes loc the calling thread's locale for the guard's lifetime (mbrtowc has no _l form).
-class TThreadLocaleGuard {
- public:
-  explicit TThreadLocaleGuard(locale_t loc) : Previous(uselocale(loc)) {}
-  ~TThreadLocaleGuard() { uselocale(Previous); }
-  TThreadLocaleGuard(const TThreadLocaleGuard&) = delete;
-  TThreadLocaleGuard& operator=(const TThreadLocaleGuard&) = delete;
-
- private:
-  locale_t Previous;
-};
-
 // A byte that does not decode stands for a private-use character that keeps its order.
 wchar_t UndecodableByte(unsigned char byte) { return static_cast<wchar_t>(0xF700 + byte); }
 

@@ -4,6 +4,8 @@
 // The user's locale is the one the environment selects (LC_ALL, LC_COLLATE, LC_TIME,
 // LANG), read once on first use; "C" when the environment names no usable locale.
 // All functions are safe from any thread.
+#include <locale.h>
+
 #include <string>
 #include <string_view>
 
@@ -39,3 +41,16 @@ std::string FormatLongTime(int hour, int minute, int second);
 // tests. False (and nothing changes) when the system has no such locale. Not to be called while other threads
 // format or compare.
 bool SetUserLocaleForTesting(const char* localeName);
+
+// Makes a locale the calling thread's own for the guard's lifetime (mbrtowc and the other
+// conversions without an _l form read the thread's locale).
+class TThreadLocaleGuard {
+ public:
+  explicit TThreadLocaleGuard(locale_t loc) : Previous(uselocale(loc)) {}
+  ~TThreadLocaleGuard() { uselocale(Previous); }
+  TThreadLocaleGuard(const TThreadLocaleGuard&) = delete;
+  TThreadLocaleGuard& operator=(const TThreadLocaleGuard&) = delete;
+
+ private:
+  locale_t Previous;
+};

@@ -6,24 +6,14 @@
 
 #include <cstring>
 
+#include "platform/locale_text.h"
+
 namespace {
 
 // Bytes that do not decode become codes above the Unicode range, one per byte value.
 constexpr char32_t kUndecodedByte = 0x110000;
 
 locale_t AsLocale(void* locale) { return static_cast<locale_t>(locale); }
-
-// Makes a locale the calling thread's own for a scope (mbrtowc reads the thread's).
-class TThreadLocaleScope {
- public:
-  explicit TThreadLocaleScope(locale_t locale) : Previous(uselocale(locale)) {}
-  ~TThreadLocaleScope() { uselocale(Previous); }
-  TThreadLocaleScope(const TThreadLocaleScope&) = delete;
-  TThreadLocaleScope& operator=(const TThreadLocaleScope&) = delete;
-
- private:
-  locale_t Previous;
-};
 
 }  // namespace
 
@@ -40,7 +30,7 @@ TUpperCaser::~TUpperCaser() { freelocale(AsLocale(Locale)); }
 
 void TUpperCaser::Upper(std::string_view text, std::u32string& upper) const {
   upper.clear();
-  const TThreadLocaleScope scope(AsLocale(Locale));
+  const TThreadLocaleGuard scope(AsLocale(Locale));
   mbstate_t state{};
   size_t i = 0;
   while (i < text.size()) {
