@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/smb_path.h"
@@ -69,6 +70,27 @@ pid_t Spawn(const std::vector<std::string>& argv, int stdinFd, int outFd) {
 }
 
 }  // namespace
+
+std::string PrivateServerGlobals(const std::string& t) {
+  std::ostringstream lines;
+  lines << "  private dir = " << t << "/private\n"
+           "  lock directory = " << t << "/lock\n"
+           "  state directory = " << t << "/state\n"
+           "  cache directory = " << t << "/cache\n"
+           "  pid directory = " << t << "/pid\n"
+           "  ncalrpc dir = " << t << "/ncalrpc\n"
+           "  binddns dir = " << t << "/binddns\n"
+           "  usershare path =\n"
+           "  log file = " << t << "/log/log.%m\n"
+           "  passdb backend = tdbsam:" << t << "/private/passdb.tdb\n"
+           "  map to guest = bad user\n"
+           "  load printers = no\n"
+           "  printing = bsd\n"
+           "  printcap name = /dev/null\n"
+           "  disable spoolss = yes\n"
+           "  smbd:backgroundqueue = no\n";
+  return lines.str();
+}
 
 bool WriteTestFile(const std::string& path, const std::string& text) {
   std::error_code ignored;
@@ -155,22 +177,7 @@ bool TSmbdHarness::WriteConfig() {
           "  bind interfaces only = yes\n"
           "  smb ports = " << ServerPort << "\n"
           "  disable netbios = yes\n"
-          "  private dir = " << t << "/private\n"
-          "  lock directory = " << t << "/lock\n"
-          "  state directory = " << t << "/state\n"
-          "  cache directory = " << t << "/cache\n"
-          "  pid directory = " << t << "/pid\n"
-          "  ncalrpc dir = " << t << "/ncalrpc\n"
-          "  binddns dir = " << t << "/binddns\n"
-          "  usershare path =\n"
-          "  log file = " << t << "/log/log.%m\n"
-          "  passdb backend = tdbsam:" << t << "/private/passdb.tdb\n"
-          "  map to guest = bad user\n"
-          "  load printers = no\n"
-          "  printing = bsd\n"
-          "  printcap name = /dev/null\n"
-          "  disable spoolss = yes\n"
-          "  smbd:backgroundqueue = no\n"
+          << PrivateServerGlobals(t) <<
           "  store dos attributes = yes\n"
           "[public]\n  path = " << t << "/pub\n  guest ok = yes\n  read only = yes\n"
           "[secret]\n  path = " << t << "/sec\n  valid users = " << User << "\n  guest ok = no\n"

@@ -60,6 +60,10 @@ class TSmbdHarness {
 };
 
 // Writes text to path, creating the folders above it. Returns false on failure.
+// The [global] lines that keep a test server's every file under folder t and switch off
+// printing and the parts a test server does not need; shared by the test servers.
+std::string PrivateServerGlobals(const std::string& t);
+
 bool WriteTestFile(const std::string& path, const std::string& text = "x");
 
 // Runs argv[0] with its arguments, stdin from stdinText, stdout and stderr to /dev/null;
