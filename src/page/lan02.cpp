@@ -110,6 +110,8 @@ TLan02::TLan02(QWidget* owner, std::vector<std::string>& inputHistory)
   for (int column : {TResultModel::colSize, TResultModel::colDate, TResultModel::colTime})
     lvResults->setColumnWidth(column, 70);
   header->setStretchLastSection(false);
+  // A long full name loses its middle, not its end: the file name stays readable.
+  lvResults->setTextElideMode(Qt::ElideMiddle);
   LogRows = new TLogModel(*Log, this);
   lvLog->setModel(LogRows);
   lvLog->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);

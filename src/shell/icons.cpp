@@ -1,6 +1,7 @@
 #include "shell/icons.h"
 
 #include <QPainter>
+#include <QPainterPath>
 
 #include "page/lan02.h"
 
@@ -56,15 +57,30 @@ QPixmap DrawFallback(const TImageSlot& slot) {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setPen(QColor(slot.Tint).darker(140));
   painter.setBrush(QColor(slot.Tint));
-  painter.drawRoundedRect(QRectF(1.5, 1.5, 13, 13), 3, 3);
-  if (slot.Glyph[0] != '\0') {
-    QFont font = painter.font();
-    font.setPixelSize(11);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, QString::fromLatin1(slot.Glyph));
+  if (slot.Glyph[0] == '\0') {
+    // A slot without a glyph is a folder: a tab on the back, the body in front.
+    QPainterPath folder;
+    folder.moveTo(1.5, 3.5);
+    folder.lineTo(6.0, 3.5);
+    folder.lineTo(7.5, 5.0);
+    folder.lineTo(14.5, 5.0);
+    folder.lineTo(14.5, 13.5);
+    folder.lineTo(1.5, 13.5);
+    folder.closeSubpath();
+    painter.drawPath(folder);
+    painter.setBrush(QColor(slot.Tint).lighter(125));
+    painter.drawRect(QRectF(1.5, 6.5, 13, 7));
+    painter.end();
+    return pixmap;
   }
+  painter.drawRoundedRect(QRectF(1.5, 1.5, 13, 13), 3, 3);
+  QFont font = painter.font();
+  font.setPixelSize(11);
+  font.setBold(true);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, QString::fromLatin1(slot.Glyph));
+  painter.end();
   return pixmap;
 }
 

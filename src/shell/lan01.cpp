@@ -191,7 +191,7 @@ void TLan01::CreateMenusAndToolBar() {
   mnuActions->addAction(actDisconnDialog);
   mnuActions->addSeparator();
   mnuActions->addAction(miFastFind);
-  mnuSortSub = mnuActions->addMenu(QStringLiteral("actSort"));
+  mnuSortSub = mnuActions->addMenu(ImageOf(14), QStringLiteral("Sort by"));
   for (QAction* item : miSort1) mnuSortSub->addAction(item);
   mnuActions->addSeparator();
   mnuActions->addAction(actOptions);

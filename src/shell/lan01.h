@@ -54,7 +54,7 @@ class TLan01 : public QMainWindow {
   QMenu* mnuActions = nullptr;
   QMenu* mnuHelp = nullptr;
   QMenu* mnuSort = nullptr;      // the sort drop-down of the tool bar
-  QMenu* mnuSortSub = nullptr;   // the "actSort" sub-menu of Actions
+  QMenu* mnuSortSub = nullptr;   // the "Sort by" sub-menu of Actions
   QMenu* mnuFeedback = nullptr;
   QToolBar* ToolBar = nullptr;
 

@@ -3,11 +3,16 @@
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QFile>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <initializer_list>
 
 #include "shell/html_help.h"
 #include "shell/texts.h"
@@ -17,6 +22,25 @@ namespace {
 
 const QColor kLinkColor(0x00, 0x00, 0x80);       // navy
 const QColor kLinkHoverColor(0x00, 0x00, 0xFF);  // blue
+
+// The dialog has a fixed width; links wider than `width` are set in a narrower face and, if
+// still needed, a smaller size (not below 8 pixels) so they are shown whole rather than cut.
+// All links share the one font, so they look alike.
+void FitToWidth(std::initializer_list<QLabel*> links, int width) {
+  QFont font = (*links.begin())->font();
+  const auto widest = [&links](const QFont& candidate) {
+    int advance = 0;
+    for (const QLabel* link : links)
+      advance = std::max(advance, QFontMetrics(candidate).horizontalAdvance(link->text()));
+    return advance;
+  };
+  if (widest(font) <= width) return;
+  font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), font.family()});
+  int pixels = QFontInfo(font).pixelSize();
+  font.setPixelSize(pixels);
+  while (pixels > 8 && widest(font) > width) font.setPixelSize(--pixels);
+  for (QLabel* link : links) link->setFont(font);
+}
 
 }  // namespace
 
@@ -96,6 +120,8 @@ TLan07::TLan07(QWidget* owner, const QString& versionFile) : QDialog(owner) {
   connect(lblEmail, &TLinkLabel::clicked, this,
           [this] { OpenUrl(QUrl(QStringLiteral("mailto:") + lblEmail->text())); });
   layout->addWidget(lblEmail);
+  const QMargins margins = layout->contentsMargins();
+  FitToWidth({lblSite, lblEmail}, width() - margins.left() - margins.right());
 
   layout->addStretch();
   auto* line = new QFrame(this);
