@@ -420,6 +420,9 @@ void TLan02::SearchStateChanged() {
     ScheduleUpdateActions();
     if (IsCompletionPending) {
       IsCompletionPending = false;
+      // The status bar shows the finished search while the modal message is up.
+      ActiveThreads = Manager->ActiveThreads();
+      if (OnPageChange) OnPageChange(this);
       if (ProgramOptions().MessageWhenComplete && !IsShutDown)
         ShowMessageBox({this,
                         QStringLiteral("Search complete.\r\n") + QString::number(ResultRowCount()) +
