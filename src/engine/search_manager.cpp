@@ -80,13 +80,7 @@ void TSearchManager::StartNextThread() {
 void TSearchManager::RunWorker(TSearchThread* raw) {
   std::unique_ptr<TSearchThread> worker(raw);
   worker->Execute();
-  try {
-    UiThread().InvokeAndWait([&] { ThreadTerminated(worker.get()); });
-  } catch (...) {
-    // Only a successor that could not be started fails here; ThreadTerminated has
-    // already counted this worker out.
-  }
-  worker.reset();  // notifies the page on the UI thread
+  worker.reset();  // ends it through WorkerEnded on the UI thread
   {
     std::lock_guard<std::mutex> lock(QueueLock);
     --LiveWorkers;
@@ -100,6 +94,18 @@ void TSearchManager::ThreadTerminated(TSearchThread* sender) {
   if (found != Threads.end()) Threads.erase(found);
   ActiveCount.fetch_sub(1);
   StartNextThread();
+}
+
+void TSearchManager::WorkerEnded(TSearchThread* worker) {
+  UiThread().InvokeAndWait([&] {
+    try {
+      ThreadTerminated(worker);
+    } catch (...) {
+      // Only a successor that could not be started fails here; ThreadTerminated has
+      // already counted this worker out, and the page must still hear of its end.
+    }
+    DoThreadChange();
+  });
 }
 
 void TSearchManager::Stop() {

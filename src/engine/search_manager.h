@@ -68,6 +68,11 @@ class TSearchManager {
   bool IsFinished() const;
   // The end handler of every worker; runs on the UI thread after the worker's run.
   void ThreadTerminated(TSearchThread* sender);
+  // A worker that ran is being destroyed (its own thread): runs ThreadTerminated for it
+  // and then OnThreadChange in one hand-off to the UI thread, so the page hears of the
+  // end after the count has dropped and any successor has started. Rethrows a failure
+  // of the handler; a successor that could not be started is not one.
+  void WorkerEnded(TSearchThread* worker);
   // Raises OnThreadChange with this manager, if set. UI thread (workers hand it off).
   void DoThreadChange();
 

@@ -17,7 +17,7 @@ TSearchThread::TSearchThread(TSearchManager& manager, PSearchTask task,
 TSearchThread::~TSearchThread() {
   if (Started) {
     try {
-      NotifyThreadChange();
+      Manager.WorkerEnded(this);
     } catch (...) {
       // A handler that failed must not keep the worker from being released.
     }

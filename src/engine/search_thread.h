@@ -5,9 +5,10 @@
 // and is destroyed by the manager right after its run and its end handler.
 //
 // Life of a worker: created by TSearchManager::StartNextThread -> Execute on a pool
-// thread (Run, unless the stop flag is already set; any exception ends the run) -> the
-// manager's ThreadTerminated on the UI thread -> destructor on the same pool thread,
-// which raises the manager's OnThreadChange on the UI thread.
+// thread (Run, unless the stop flag is already set; any exception ends the run) ->
+// destructor on the same pool thread: a derived worker's own clean-up, then one hand-off
+// to the UI thread that runs the manager's ThreadTerminated and then its OnThreadChange,
+// then the task and the undelivered results are freed.
 //
 // Threads: everything but Terminate and Terminated belongs to the worker's own thread;
 // the batch needs no lock. Delivery takes the result store's Lock ("RESULT_MUTEX") and
@@ -28,8 +29,9 @@ class TSearchThread {
  public:
   TSearchThread(TSearchManager& manager, PSearchTask task, TResultManager& resultStore,
                 TLogger& errorLog);
-  // Raises the manager's OnThreadChange on the UI thread (only for a worker that ran),
-  // then frees the task and drops every result still in the batch.
+  // For a worker that ran: runs the manager's end handler and then raises its
+  // OnThreadChange, both in one hand-off to the UI thread. Then frees the task and drops
+  // every result still in the batch.
   virtual ~TSearchThread();
   TSearchThread(const TSearchThread&) = delete;
   TSearchThread& operator=(const TSearchThread&) = delete;

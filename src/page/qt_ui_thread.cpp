@@ -27,7 +27,7 @@ void TQtUiThread::InvokeAndWait(const std::function<void()>& call) {
   CallArrived.notify_one();
   if (postWake) PostWake();
   std::unique_lock lock(CallsLock);
-  CallDone.wait(lock, [&] { return pending.Done; });
+  pending.Ran.wait(lock, [&] { return pending.Done; });
   if (pending.Error) std::rethrow_exception(pending.Error);
 }
 
@@ -68,10 +68,12 @@ void TQtUiThread::RunPendingCalls(bool nestedAllowed) {
       pending->Error = std::current_exception();
     }
     {
+      // Only this call's worker is woken, not every waiting one. Notified under the lock:
+      // the worker leaves (and its pending goes away) only once it has the lock.
       std::lock_guard lock(CallsLock);
       pending->Done = true;
+      pending->Ran.notify_one();
     }
-    CallDone.notify_all();
   }
   Running = wasRunning;
 }

@@ -44,6 +44,7 @@ class TQtUiThread : public TUiThread {
     const std::function<void()>* Call = nullptr;
     bool Done = false;               // guarded by CallsLock
     std::exception_ptr Error;        // written before Done
+    std::condition_variable Ran;     // wakes this call's worker only
   };
 
   // Runs the waiting calls one after another, unless a call is already running and
@@ -63,7 +64,6 @@ class TQtUiThread : public TUiThread {
   // CallsLock is a leaf lock: nothing else is taken while it is held, and no call runs
   // under it.
   std::mutex CallsLock;
-  std::condition_variable CallDone;     // a waiting worker's call has run
   std::condition_variable CallArrived;  // a call was queued (PumpUiCalls waits on it)
   std::deque<TPendingCall*> Pending;    // guarded by CallsLock
   bool WakePosted = false;              // guarded by CallsLock: a drain is asked for or running
