@@ -59,6 +59,9 @@ TLan11::TLan11(QWidget* owner, std::vector<std::string>& groups) : QDialog(owner
     vleGroups->setItem(row, 0, new QTableWidgetItem(ToDisplay(group.Name)));
     vleGroups->setItem(row, 1, new QTableWidgetItem(ToDisplay(group.Masks)));
   }
+  // With no groups yet the grid still offers one blank row to type the first one into;
+  // rows left blank are not saved.
+  if (vleGroups->rowCount() == 0) AddRow();
 
   btnSave = new QPushButton(QStringLiteral("Save"), this);
   btnSave->setDefault(true);
