@@ -194,7 +194,10 @@ void TLan02::CreateComponents() {
   cmbPattern = new QComboBox(Panel1);
   cmbPattern->setEditable(true);
   cmbPattern->setInsertPolicy(QComboBox::NoInsert);
-  cmbPattern->setFixedWidth(241);
+  // 241 pixels wide; narrower only when the window is too narrow for the whole row, so the
+  // buttons beside it never overlap its drop-down arrow.
+  cmbPattern->setMinimumWidth(120);
+  cmbPattern->setMaximumWidth(241);
   cmbPattern->setProperty("HelpContext", 10);
   Label1->setBuddy(cmbPattern);
   btnSelectMask = new QToolButton(Panel1);
@@ -214,7 +217,7 @@ void TLan02::CreateComponents() {
   auto* panelLayout = new QHBoxLayout(Panel1);
   panelLayout->setContentsMargins(6, 4, 6, 4);
   panelLayout->addWidget(Label1);
-  panelLayout->addWidget(cmbPattern);
+  panelLayout->addWidget(cmbPattern, 1000);
   panelLayout->addWidget(btnSelectMask);
   panelLayout->addWidget(btnStart);
   panelLayout->addWidget(btnStop);
