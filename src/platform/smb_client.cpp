@@ -5,14 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <shared_mutex>
+#include <string>
 
 #include "platform/net_errors.h"
 #include "platform/smb_credentials.h"
@@ -99,18 +100,22 @@ const smb_thread_functions kThreadFunctions = {CreateMutex, DestroyMutex, LockMu
 // The library's log lines would otherwise land on the terminal; nobody reads them.
 void DropLogLine(void*, int, const char*) {}
 
-// Lock order: ShareListingLock -> ProtocolLock (shared) -> FirstUseLock -> ContextLock, and
-// BrowseLock -> ProtocolLock (exclusive) -> ContextLock. ContextLock guards creating,
-// initialising and freeing contexts (the library's global state is not safe for that in
-// parallel); it is never held during network I/O. Browsing rewrites that global state
-// during its I/O, so creating and freeing a thread's context also hold ProtocolLock shared.
+// Lock order: ShareListingLock -> ProtocolLock (shared) -> NewConnectionLock, and
+// ProtocolLock (shared) -> ContextLock, and BrowseLock -> ProtocolLock (exclusive) ->
+// ContextLock. ContextLock guards creating, initialising and freeing contexts (the
+// library's global state is not safe for that in parallel); it is never held during network
+// I/O. Browsing rewrites that global state during its I/O, so creating and freeing a
+// thread's context also hold ProtocolLock shared.
 std::mutex ContextLock;
 // The library keeps the protocol range of new connections in process-wide settings, not
 // per context. Browsing narrows the range to SMB1 while it holds ProtocolLock exclusively;
 // every other call that may open a connection holds it shared.
 std::shared_mutex ProtocolLock;
-std::mutex FirstUseLock;
-std::atomic<bool> FirstUseDone{false};
+// Held for every call that may open a new connection on a thread's context. Setting up a
+// connection guesses the local user's name with getpwuid(), whose result lives in one
+// buffer for the whole process, so two set-ups must never overlap. Calls on a connection
+// the thread already holds run in parallel. Owned by nobody; held only during such a call.
+std::mutex NewConnectionLock;
 std::mutex ShareListingLock;
 std::mutex BrowseLock;
 SMBCCTX* BrowseContext = nullptr;  // guarded by BrowseLock
@@ -209,6 +214,9 @@ void InitOnceBody(const TSmbClientOptions& options) {
 struct TThreadContext {
   SMBCCTX* Context = nullptr;
   bool Failed = false;
+  // "host\share" (small letters) of every share on which this context has opened a
+  // folder, and so holds a connection to; the library keeps one per server and share.
+  std::set<std::string> Connected;
   ~TThreadContext() {
     if (Context == nullptr) return;
     // Browsing changes the library's global settings during its I/O: never free meanwhile.
@@ -263,12 +271,8 @@ void WithShareListingLock(const std::function<void()>& call) {
 
 void SmbConnectingCall(const std::function<bool()>& call) {
   std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
-  if (FirstUseDone.load(std::memory_order_acquire)) {
-    call();
-    return;
-  }
-  std::lock_guard<std::mutex> guard(FirstUseLock);
-  if (call()) FirstUseDone.store(true, std::memory_order_release);
+  std::lock_guard<std::mutex> guard(NewConnectionLock);
+  call();
 }
 
 uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
@@ -278,10 +282,20 @@ uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
   if (uint32_t code = ProbeSmbHost(name.Host); code != NO_ERROR) return code;
   std::string url = SmbUrl(name);
   int error = 0;
-  SmbConnectingCall([&] {
+  auto open = [&] {
     *dir = smbc_getFunctionOpendir(*ctx)(*ctx, url.c_str());
     error = errno;
     return *dir != nullptr;
-  });
+  };
+  // A share this thread's context already holds a connection to needs no set-up.
+  std::set<std::string>& connected = ThisThreadContext.Connected;
+  const std::string key = AsciiLower(name.Host) + "\\" + AsciiLower(name.Share);
+  if (connected.count(key) != 0) {
+    std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+    open();
+  } else {
+    SmbConnectingCall(open);
+    if (*dir != nullptr) connected.insert(key);
+  }
   return *dir != nullptr ? NO_ERROR : NetErrorFromErrno(error);
 }

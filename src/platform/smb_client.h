@@ -51,9 +51,11 @@ void WithSmbBrowseContext(const std::function<void(SMBCCTX*)>& call);
 // overlap. Lock order: share-listing lock, then the first-use lock inside.
 void WithShareListingLock(const std::function<void()>& call);
 
-// Runs call, a call on this thread's context that may open a connection (an opendir):
-// never while browsing has narrowed the protocols to SMB1, and the process's first such
-// call on one thread alone. call returns whether it succeeded.
+// Runs call, a call on this thread's context that may open a new connection (an opendir):
+// never while browsing has narrowed the protocols to SMB1, and never alongside another
+// such call on any thread (setting up a connection uses process-wide state of the C
+// library). call returns whether it succeeded. OpenSmbFolder goes through here only for a
+// share that this thread's context has no connection to yet.
 void SmbConnectingCall(const std::function<bool()>& call);
 
 // Opens the folder name (\\host\share[\dir]) or the share list of \\host on this
