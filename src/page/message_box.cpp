@@ -1,6 +1,8 @@
 #include "page/message_box.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 
 namespace {
@@ -34,6 +36,15 @@ TMsgResult ShowMessageBox(const TMessageBoxRequest& request) {
   QMessageBox box(ToQtIcon(request.Icon), request.Caption, request.Text,
                   yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, request.Parent);
   if (yesNo) box.setEscapeButton(QMessageBox::No);
+  // A short message makes a box narrower than its title bar needs, and the window manager
+  // then cuts the caption; widen the box to fit the caption beside the frame's buttons.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int width = QFontMetrics(titleFont).horizontalAdvance(request.Caption) + 120;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   const int answer = box.exec();
   if (!yesNo) return TMsgResult::Ok;
   return answer == QMessageBox::Yes ? TMsgResult::Yes : TMsgResult::No;
