@@ -73,6 +73,10 @@ TLan01::TLan01(QWidget* parent) : QMainWindow(parent) {
   CreateMenusAndToolBar();
   pgcMain = new QTabWidget(this);
   pgcMain->setDocumentMode(true);
+  // Four tabs always fit: a long pattern caption is shortened instead of pushing the other
+  // tabs behind scroll arrows.
+  pgcMain->setElideMode(Qt::ElideRight);
+  pgcMain->setUsesScrollButtons(false);
   setCentralWidget(pgcMain);
   StatusBar = statusBar();
   static constexpr int kPanelWidths[3] = {100, 100, 150};
