@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <exception>
 
 #include "page/lan02.h"
@@ -239,6 +240,13 @@ void TLan01::CreateMenusAndToolBar() {
   tbSort->setPopupMode(QToolButton::InstantPopup);
   tbSort->setAutoRaise(true);
   ToolBar->addWidget(tbSort);
+  // The drop-down is greyed, like the other page buttons, while none of its sorts can run.
+  const auto followSorts = [this] {
+    tbSort->setEnabled(std::any_of(miSort.begin(), miSort.end(),
+                                   [](const QAction* item) { return item->isEnabled(); }));
+  };
+  for (QAction* item : miSort) connect(item, &QAction::changed, tbSort, followSorts);
+  followSorts();
   ToolBar->addSeparator();
   ToolBar->addAction(actConnDialog);
   ToolBar->addAction(actDisconnDialog);
