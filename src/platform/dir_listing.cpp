@@ -70,7 +70,9 @@ class TLocalDirListing final : public TDirListing {
     }
     entry.Attr = AttrFromMode(info.st_mode) | (entry.Attr & kAttrHidden);
     entry.KnownAttr = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive;
-    entry.Size = static_cast<int64_t>(info.st_size);
+    // Only a regular file has a size of its own; a folder's st_size is the size of its
+    // index on disk, which no size bound or size column should see (shares report 0 too).
+    entry.Size = S_ISREG(info.st_mode) ? static_cast<int64_t>(info.st_size) : 0;
     entry.DosTime = UnixTimeToDosDateTime(info.st_mtim.tv_sec);
   }
 
