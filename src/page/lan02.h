@@ -97,13 +97,6 @@ class TLan02 : public QWidget {
   QAction* actFastFind = nullptr;
   std::array<QAction*, 6> SortActions() const;
 
-  // Fields used by the result list's commands.
-  bool TypeToFind = false;
-  std::string LastDialogFolder;
-  int32_t DragStartX = -1;
-  int32_t DragStartY = -1;
-  bool Dragging = false;
-
   // Raised with the page as sender whenever what the status bar shows may have changed.
   TPageEvent OnPageChange;
 
