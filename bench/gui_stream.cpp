@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "page/lan02.h"
+#include "page/search_page.h"
 #include "page/message_box.h"
 #include "page/qt_ui_thread.h"
 #include "platform/netresource.h"
@@ -36,7 +36,7 @@
 #include "settings/program_options.h"
 #include "settings/setting.h"
 #include "shell/icons.h"
-#include "shell/lan01.h"
+#include "shell/main_window.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ class TGapMeter {
   QElapsedTimer Clock;
 };
 
-void Stream(TLan02& page, int total, int producers) {
+void Stream(TSearchPage& page, int total, int producers) {
   TResultManager& store = page.ResultStore();
   auto folder = std::make_shared<const std::string>("/bench/folder/");
   std::atomic<int> next{0};
@@ -137,7 +137,7 @@ void Stream(TLan02& page, int total, int producers) {
   page.lvResults->viewport()->removeEventFilter(&paints);
 }
 
-double SearchWithPage(TLan02& page, const std::string& tree, int threads, int& found) {
+double SearchWithPage(TSearchPage& page, const std::string& tree, int threads, int& found) {
   FreeNetResource(page.Setting().NetResource);
   page.Setting().NetResPath = tree;
   page.Setting().FileAttr = 0x3F;
@@ -183,9 +183,9 @@ int main(int argc, char* argv[]) {
   SetUiThread(&uiThread);
   SetMessageBoxHook([](const TMessageBoxRequest&) { return TMsgResult::Ok; });
 
-  Tdm_icons icons;
+  TIcons icons;
   const auto newWindow = [] {
-    auto window = std::make_unique<TLan01>();
+    auto window = std::make_unique<TMainWindow>();
     window->ShowTipAtStartup = false;
     window->show();
     return window;
@@ -200,7 +200,7 @@ int main(int argc, char* argv[]) {
   int found = 0;
   for (int run = 0; run < runs; ++run) {
     auto window = newWindow();
-    TLan02& page = *window->ActivePage();
+    TSearchPage& page = *window->ActivePage();
     uiThread.Reset();
     gui.push_back(SearchWithPage(page, tree, threads, found));
     const double calls = std::max(1.0, double(uiThread.Calls.load()));

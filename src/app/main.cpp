@@ -11,7 +11,7 @@
 #include "platform/smb_client.h"
 #include "platform/ui_thread.h"
 #include "shell/icons.h"
-#include "shell/lan01.h"
+#include "shell/main_window.h"
 #include "shell/one_copy.h"
 #include "shell/texts.h"
 #include "shell/tray_icon.h"
@@ -47,8 +47,8 @@ int main(int argc, char* argv[]) {
   TQtUiThread uiThread;
   SetUiThread(&uiThread);
 
-  Tdm_icons icons;
-  auto window = std::make_unique<TLan01>();
+  TIcons icons;
+  auto window = std::make_unique<TMainWindow>();
   // A later copy brings this one back from the tray or the taskbar, to the front.
   QObject::connect(&oneCopy, &TOneCopy::RestoreRequested, window.get(),
                    [&window] { window->TrayIcon->BringToFront(); });

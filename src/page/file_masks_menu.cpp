@@ -5,8 +5,8 @@
 #include <QMenu>
 #include <QToolButton>
 
-#include "page/lan02.h"
-#include "page/lan11.h"
+#include "page/search_page.h"
+#include "page/mask_groups_dialog.h"
 
 namespace {
 
@@ -17,14 +17,14 @@ QString MenuCaption(const std::string& name) {
 
 }  // namespace
 
-TFileMasksMenu::TFileMasksMenu(TLan02& page, std::vector<std::string>& groups)
+TFileMasksMenu::TFileMasksMenu(TSearchPage& page, std::vector<std::string>& groups)
     : QObject(&page), Page(page), Groups(groups) {
   actEditMasks = new QAction(QStringLiteral("Edit file mask"), &page);
   actEditMasks->setToolTip(QStringLiteral("Edit file mask"));
   actEditMasks->setStatusTip(QStringLiteral("Edit file mask"));
   actEditMasks->setProperty("ImageIndex", -1);
   connect(actEditMasks, &QAction::triggered, this, [this] { actEditMasksExecute(); });
-  RunEditor = [](TLan11& editor) { return editor.exec(); };
+  RunEditor = [](TMaskGroupsDialog& editor) { return editor.exec(); };
 }
 
 void TFileMasksMenu::actSelectMaskExecute() {
@@ -55,10 +55,10 @@ void TFileMasksMenu::MaskMenuItemClick(QAction* item) {
     const QSignalBlocker quiet(Page.cmbPattern);
     Page.cmbPattern->setEditText(masks);
   }
-  if (const TLan02::TPatternChange& change = Page.GetPatternChange()) change(Page.cmbPattern);
+  if (const TSearchPage::TPatternChange& change = Page.GetPatternChange()) change(Page.cmbPattern);
 }
 
 void TFileMasksMenu::actEditMasksExecute() {
-  TLan11 editor(&Page, Groups);
+  TMaskGroupsDialog editor(&Page, Groups);
   RunEditor(editor);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The file-mask group menu of one search page: actSelectMask opens popFileMasks under
 // btnSelectMask with one item per group, a separator and "Edit file mask" (actEditMasks,
-// which opens TLan11 on the groups). Choosing a group puts its masks into the pattern box
+// which opens TMaskGroupsDialog on the groups). Choosing a group puts its masks into the pattern box
 // and calls the box's change handler (so the tab caption follows); it does not start a
 // search. The menu is rebuilt each time it opens, so every page shows the groups as they
 // are then.
@@ -15,14 +15,14 @@
 #include <vector>
 
 class QAction;
-class TLan02;
-class TLan11;
+class TSearchPage;
+class TMaskGroupsDialog;
 
 class TFileMasksMenu : public QObject {
   Q_OBJECT
 
  public:
-  TFileMasksMenu(TLan02& page, std::vector<std::string>& groups);
+  TFileMasksMenu(TSearchPage& page, std::vector<std::string>& groups);
 
   // Caption and hint "Edit file mask"; a child of the page.
   QAction* actEditMasks = nullptr;
@@ -33,13 +33,13 @@ class TFileMasksMenu : public QObject {
   void BuildMaskMenu();
   // Puts the masks of the group at the item's position into the pattern box.
   void MaskMenuItemClick(QAction* item);
-  // Opens TLan11 on the groups (modally, through RunEditor).
+  // Opens TMaskGroupsDialog on the groups (modally, through RunEditor).
   void actEditMasksExecute();
 
   // How the editor is shown; by default modally. Tests answer the dialog here.
-  std::function<int(TLan11&)> RunEditor;
+  std::function<int(TMaskGroupsDialog&)> RunEditor;
 
  private:
-  TLan02& Page;
+  TSearchPage& Page;
   std::vector<std::string>& Groups;
 };

@@ -23,7 +23,7 @@
 #include "page/clipbrd_files.h"
 #include "page/file_mime_data.h"
 #include "page/find_form.h"
-#include "page/lan02.h"
+#include "page/search_page.h"
 #include "page/message_box.h"
 #include "page/result_model.h"
 #include "results/find_in_results.h"
@@ -120,7 +120,7 @@ TResultListActions::TResultListActions(TResultListParts parts) : Parts(std::move
   miCopy->setToolTip(QStringLiteral("Copy"));
   miCopy->setStatusTip(QStringLiteral("Copies the selection and puts it on the Clipboard"));
   miCopy->setProperty("ImageIndex", 23);
-  miCopy->setIcon(TLan02::Image(23));
+  miCopy->setIcon(TSearchPage::Image(23));
   miCopy->setShortcut(QKeySequence::Copy);
   miCopy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   miCopy->setEnabled(false);
@@ -133,7 +133,7 @@ TResultListActions::TResultListActions(TResultListParts parts) : Parts(std::move
   menu->addSeparator();
   menu->addAction(miCopy);
   menu->addSeparator();
-  Sortby1 = menu->addMenu(TLan02::Image(14), QStringLiteral("Sort by"));
+  Sortby1 = menu->addMenu(TSearchPage::Image(14), QStringLiteral("Sort by"));
   for (QAction* sort : Parts.actSort) Sortby1->addAction(sort);
   menu->addAction(Parts.actClearResults);
   connect(menu, &QMenu::aboutToShow, this, [this] { UpdateActions(); });

@@ -3,11 +3,11 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "page/lan02.h"
+#include "page/search_page.h"
 
 namespace {
 
-Tdm_icons* TheIcons = nullptr;
+TIcons* TheIcons = nullptr;
 
 // One slot of the list: the desktop theme's name for it and what to draw when the theme
 // has no such icon (a tinted rounded square with a short glyph).
@@ -98,7 +98,7 @@ QPixmap Greyed(const QPixmap& source) {
 
 }  // namespace
 
-Tdm_icons::Tdm_icons() {
+TIcons::TIcons() {
   iml16.reserve(kImageCount);
   Icons.reserve(kImageCount);
   for (int slot = 0; slot < kImageCount; ++slot) {
@@ -114,24 +114,24 @@ Tdm_icons::Tdm_icons() {
     Icons.push_back(icon);
   }
   TheIcons = this;
-  TLan02::SetImageSource([this](int slot) { return Icon(slot); });
+  TSearchPage::SetImageSource([this](int slot) { return Icon(slot); });
 }
 
-Tdm_icons::~Tdm_icons() {
-  TLan02::SetImageSource(nullptr);
+TIcons::~TIcons() {
+  TSearchPage::SetImageSource(nullptr);
   if (TheIcons == this) TheIcons = nullptr;
 }
 
-QIcon Tdm_icons::Icon(int slot) const {
+QIcon TIcons::Icon(int slot) const {
   return slot >= 0 && slot < kImageCount ? Icons[slot] : QIcon();
 }
 
-QPixmap Tdm_icons::Image16(int slot) const {
+QPixmap TIcons::Image16(int slot) const {
   return slot >= 0 && slot < kImageCount ? iml16[slot] : QPixmap();
 }
 
-QPixmap Tdm_icons::Image16Gray(int slot) const {
+QPixmap TIcons::Image16Gray(int slot) const {
   return slot >= 0 && slot < kGreyedImageCount ? iml16gray[slot] : QPixmap();
 }
 
-Tdm_icons* Tdm_icons::Instance() { return TheIcons; }
+TIcons* TIcons::Instance() { return TheIcons; }

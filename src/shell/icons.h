@@ -1,5 +1,5 @@
 #pragma once
-// Tdm_icons: the shared 16 x 16 image lists, created before the main window and kept for
+// TIcons: the shared 16 x 16 image lists, created before the main window and kept for
 // the whole run. iml16 holds the 29 images of commands, tree nodes and list items (slots
 // 0 to 28); iml16gray the greyed versions of slots 0 to 20 for disabled tool buttons.
 // Images come from the desktop icon theme; a slot whose theme icon is missing is drawn
@@ -13,12 +13,12 @@
 inline constexpr int kImageCount = 29;
 inline constexpr int kGreyedImageCount = 21;
 
-class Tdm_icons {
+class TIcons {
  public:
-  Tdm_icons();
-  ~Tdm_icons();
-  Tdm_icons(const Tdm_icons&) = delete;
-  Tdm_icons& operator=(const Tdm_icons&) = delete;
+  TIcons();
+  ~TIcons();
+  TIcons(const TIcons&) = delete;
+  TIcons& operator=(const TIcons&) = delete;
 
   // The image of a slot: its normal pixmap and, for slots 0 to 20, the greyed pixmap as
   // the disabled form. A slot outside 0..28 gives an empty icon.
@@ -28,7 +28,7 @@ class Tdm_icons {
   QPixmap Image16Gray(int slot) const;
 
   // The holder created at start-up, or null.
-  static Tdm_icons* Instance();
+  static TIcons* Instance();
 
  private:
   std::vector<QPixmap> iml16;

@@ -8,7 +8,7 @@
 #include <QToolButton>
 
 #include "page/file_masks_menu.h"
-#include "page/lan11.h"
+#include "page/mask_groups_dialog.h"
 #include "test_page_support.h"
 
 namespace {
@@ -18,7 +18,7 @@ using namespace lqtest;
 class FileMasksTest : public TWindowTest {
  protected:
   // The captions of popFileMasks after it was opened through the group button.
-  static std::vector<std::string> OpenedMenu(TLan02& page) {
+  static std::vector<std::string> OpenedMenu(TSearchPage& page) {
     page.actSelectMask->trigger();
     std::vector<std::string> captions;
     for (QAction* item : page.popFileMasks->actions())
@@ -27,7 +27,7 @@ class FileMasksTest : public TWindowTest {
     return captions;
   }
 
-  static void SetRow(TLan11& editor, int row, const char* name, const char* masks) {
+  static void SetRow(TMaskGroupsDialog& editor, int row, const char* name, const char* masks) {
     editor.vleGroups->item(row, 0)->setText(QString::fromLatin1(name));
     editor.vleGroups->item(row, 1)->setText(QString::fromLatin1(masks));
   }
@@ -37,7 +37,7 @@ class FileMasksTest : public TWindowTest {
 };
 
 TEST_F(FileMasksTest, MenuListsGroupsThenSeparatorAndEditor) {
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   page.SetFileMaskGroups(Groups);
   EXPECT_EQ(OpenedMenu(page), (std::vector<std::string>{"-", "Edit file mask"}));
 
@@ -48,7 +48,7 @@ TEST_F(FileMasksTest, MenuListsGroupsThenSeparatorAndEditor) {
 
 TEST_F(FileMasksTest, ChoosingAGroupReplacesThePatternAndCallsTheHandlerOnce) {
   Groups = {"Docs=*.doc", "Odd=a=b;*.c", "Plain"};
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   page.SetFileMaskGroups(Groups);
   std::vector<QString> seen;
   page.SetPatternChange([&](QComboBox* sender) { seen.push_back(sender->currentText()); });
@@ -71,7 +71,7 @@ TEST_F(FileMasksTest, ChoosingAGroupWhileSearchingLeavesTheCaptionHandlerAlone) 
   TGate gate;
   TScriptedBoxes boxes;  // the completion message
   Groups = {"Docs=*.doc"};
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   page.SetFileMaskGroups(Groups);
   SearchIn(page, tree.Path);
   UseBlockedWorkers(page, gate);
@@ -91,7 +91,7 @@ TEST_F(FileMasksTest, ChoosingAGroupWhileSearchingLeavesTheCaptionHandlerAlone) 
 
 TEST_F(FileMasksTest, EditorShowsGroupsAndCancelKeepsThem) {
   Groups = {"Docs=*.doc;*.txt", "Pics=*.png"};
-  TLan11 editor(nullptr, Groups);
+  TMaskGroupsDialog editor(nullptr, Groups);
   EXPECT_EQ(editor.windowTitle(), "Edit file masks");
   EXPECT_EQ(editor.size(), QSize(441, 205));
   EXPECT_EQ(editor.vleGroups->horizontalHeaderItem(0)->text(), "Group name");
@@ -112,13 +112,13 @@ TEST_F(FileMasksTest, EditorShowsGroupsAndCancelKeepsThem) {
 
 TEST_F(FileMasksTest, SaveWritesRowsInGridOrderOnEveryPage) {
   Groups = {"Docs=*.doc", "Pics=*.png"};
-  TLan02 first(nullptr, History);
-  TLan02 second(nullptr, History);
+  TSearchPage first(nullptr, History);
+  TSearchPage second(nullptr, History);
   first.SetFileMaskGroups(Groups);
   second.SetFileMaskGroups(Groups);
 
   TScriptedBoxes boxes;
-  first.FileMasksMenu()->RunEditor = [&](TLan11& editor) {
+  first.FileMasksMenu()->RunEditor = [&](TMaskGroupsDialog& editor) {
     editor.vleGroups->setCurrentCell(0, 0);
     editor.DeleteRow();
     editor.AddRow();
@@ -136,7 +136,7 @@ TEST_F(FileMasksTest, SaveWritesRowsInGridOrderOnEveryPage) {
   EXPECT_EQ(Groups, (std::vector<std::string>{"Pictures=*.png", "Music=*.mp3;*.ogg=x"}));
   EXPECT_EQ(OpenedMenu(second), (std::vector<std::string>{"Pictures", "Music", "-", "Edit file mask"}));
 
-  first.FileMasksMenu()->RunEditor = [](TLan11& editor) {
+  first.FileMasksMenu()->RunEditor = [](TMaskGroupsDialog& editor) {
     while (editor.vleGroups->rowCount() > 0) {
       editor.vleGroups->setCurrentCell(0, 0);
       editor.DeleteRow();

@@ -25,7 +25,7 @@ class PageTest : public TWindowTest {
   std::vector<std::string> History;
 };
 
-std::set<std::string> FoundNames(TLan02& page) {
+std::set<std::string> FoundNames(TSearchPage& page) {
   std::set<std::string> names;
   for (size_t i = 0; i < page.ResultStore().Count(); ++i)
     names.insert(page.ResultStore().Item(i).FullName());
@@ -37,10 +37,10 @@ std::set<std::string> FoundNames(TLan02& page) {
 TEST_F(PageTest, SearchRunsToCompletionAndReportsTheCount) {
   TTempDir tree;
   const int files = MakeTree(tree.Path, 20, 15);
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   SearchIn(page, tree.Path);
   int pageChanges = 0;
-  page.OnPageChange = [&](TLan02*) { ++pageChanges; };
+  page.OnPageChange = [&](TSearchPage*) { ++pageChanges; };
   TScriptedBoxes boxes;
   page.cmbPattern->setEditText(QStringLiteral("  *.txt "));
 
@@ -79,7 +79,7 @@ TEST_F(PageTest, SearchRunsToCompletionAndReportsTheCount) {
 TEST_F(PageTest, BlankPatternSearchesEverythingAndRenamesFirst) {
   TTempDir tree;
   const int files = MakeTree(tree.Path, 2, 3);
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   SearchIn(page, tree.Path);
   TScriptedBoxes boxes;
   std::vector<QString> captions;
@@ -96,7 +96,7 @@ TEST_F(PageTest, BlankPatternSearchesEverythingAndRenamesFirst) {
 }
 
 TEST_F(PageTest, MalformedPatternIsReportedAndStartsNothing) {
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   TTempDir tree;
   SearchIn(page, tree.Path);
   TScriptedBoxes boxes;
@@ -117,7 +117,7 @@ TEST_F(PageTest, MalformedPatternIsReportedAndStartsNothing) {
 TEST_F(PageTest, StopAsksFirstAndStoppedSearchStillReportsItsCount) {
   TTempDir tree;
   MakeTree(tree.Path, 30, 20);
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   SearchIn(page, tree.Path);
   TScriptedBoxes boxes;
   page.cmbPattern->setEditText(QStringLiteral("*"));
@@ -152,7 +152,7 @@ TEST_F(PageTest, StopAsksFirstAndStoppedSearchStillReportsItsCount) {
 TEST_F(PageTest, NoCompletionMessageWhenTheOptionIsOff) {
   TTempDir tree;
   MakeTree(tree.Path, 1, 2);
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   SearchIn(page, tree.Path);
   TScriptedBoxes boxes;
   ProgramOptions().MessageWhenComplete = false;
@@ -167,7 +167,7 @@ TEST_F(PageTest, TwoPagesSearchAtOnceWithTheirOwnCounts) {
   TTempDir small, large;
   const int smallFiles = MakeTree(small.Path, 3, 4);
   const int largeFiles = MakeTree(large.Path, 40, 25);
-  TLan02 first(nullptr, History), second(nullptr, History);
+  TSearchPage first(nullptr, History), second(nullptr, History);
   SearchIn(first, small.Path);
   SearchIn(second, large.Path);
   TScriptedBoxes boxes;
@@ -189,7 +189,7 @@ TEST_F(PageTest, TwoPagesSearchAtOnceWithTheirOwnCounts) {
 }
 
 TEST_F(PageTest, HistoryKeepsFirstLetterCaseAndSixteenEntries) {
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   const auto enter = [&](const char* text) {
     page.cmbPattern->setEditText(QString::fromLatin1(text));
     page.UpdatePatternHistory();
@@ -211,7 +211,7 @@ TEST_F(PageTest, HistoryKeepsFirstLetterCaseAndSixteenEntries) {
 TEST_F(PageTest, PatternChangeIsDetachedWhileSearching) {
   TTempDir tree;
   MakeTree(tree.Path, 5, 5);
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   SearchIn(page, tree.Path);
   TScriptedBoxes boxes;
   int calls = 0;
@@ -229,7 +229,7 @@ TEST_F(PageTest, PatternChangeIsDetachedWhileSearching) {
 TEST_F(PageTest, EnablingRulesFollowSearchingAndRows) {
   TTempDir tree;
   MakeTree(tree.Path, 0, 3);
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   SearchIn(page, tree.Path);
   TScriptedBoxes boxes;
   page.UpdateActions();
@@ -253,7 +253,7 @@ TEST_F(PageTest, EnablingRulesFollowSearchingAndRows) {
 }
 
 TEST_F(PageTest, ResultListGrowsWithoutScrollingAndLogFollowsItsLastLine) {
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   page.resize(600, 400);
   page.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));

@@ -26,11 +26,11 @@ struct TStatusSeen {
 TEST_F(PageStatusTest, CompletionMessageComesAfterTheStatusOfTheFinishedSearch) {
   TTempDir tree;
   const int files = MakeTree(tree.Path, 6, 5);
-  TLan02 page(nullptr, History);
+  TSearchPage page(nullptr, History);
   SearchIn(page, tree.Path);
   TScriptedBoxes boxes;
   std::vector<TStatusSeen> seen;
-  page.OnPageChange = [&](TLan02* sender) {
+  page.OnPageChange = [&](TSearchPage* sender) {
     seen.push_back({boxes.Shown.size(), sender->Searching(), sender->ActiveThreadCount(),
                     sender->ResultRowCount()});
   };

@@ -20,7 +20,7 @@
 
 #include "engine/search_manager.h"
 #include "engine/search_thread.h"
-#include "page/lan02.h"
+#include "page/search_page.h"
 #include "page/message_box.h"
 #include "page/qt_ui_thread.h"
 #include "platform/netresource.h"
@@ -113,13 +113,13 @@ class TWindowTest : public ::testing::Test {
   }
 
   // Points a page at a local folder.
-  static void SearchIn(TLan02& page, const std::filesystem::path& folder) {
+  static void SearchIn(TSearchPage& page, const std::filesystem::path& folder) {
     FreeNetResource(page.Setting().NetResource);
     page.Setting().NetResPath = folder.string();
     page.Setting().NetResFullPath = folder.string();
   }
 
-  static bool WaitUntilIdle(TLan02& page) {
+  static bool WaitUntilIdle(TSearchPage& page) {
     return QTest::qWaitFor([&] { return !page.Searching(); }, 120000);
   }
 
@@ -174,7 +174,7 @@ class TBlockedWorker : public TSearchThread {
   TGate& Gate;
 };
 
-inline void UseBlockedWorkers(TLan02& page, TGate& gate) {
+inline void UseBlockedWorkers(TSearchPage& page, TGate& gate) {
   page.SearchManager().SetWorkerFactory([&gate](TSearchManager& manager, PSearchTask task) {
     return std::unique_ptr<TSearchThread>(new TBlockedWorker(manager, std::move(task), gate));
   });

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "shell/html_help.h"
-#include "shell/lan07.h"
+#include "shell/about_box.h"
 #include "shell/ver_info.h"
 #include "test_tray_qt_app.h"
 
@@ -73,7 +73,7 @@ TEST_F(AboutTest, VersionLineShowsMajorAndMinorOfTheFile) {
 }
 
 TEST_F(AboutTest, LinksOpenTheSiteAndMailAndTurnBlueUnderTheMouse) {
-  TLan07 about(nullptr, FileWith("LQ-FILE-VERSION:2.15.3.7"));
+  TAboutBox about(nullptr, FileWith("LQ-FILE-VERSION:2.15.3.7"));
   EXPECT_EQ(about.lblVersion->text(), "Version 2.15");
   EXPECT_EQ(about.size(), QSize(254, 191));
 

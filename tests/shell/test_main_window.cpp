@@ -16,7 +16,7 @@
 #include "settings/main_settings.h"
 #include "shell/html_help.h"
 #include "shell/icons.h"
-#include "shell/lan01.h"
+#include "shell/main_window.h"
 
 using namespace lqtest;
 
@@ -26,7 +26,7 @@ class MainWindowTest : public TWindowTest {
  protected:
   void SetUp() override {
     TWindowTest::SetUp();
-    Icons = std::make_unique<Tdm_icons>();
+    Icons = std::make_unique<TIcons>();
     PreviousOpener = SetUrlOpener([this](const QUrl& url) {
       Opened.push_back(url);
       return true;
@@ -38,26 +38,26 @@ class MainWindowTest : public TWindowTest {
   }
 
   // Starts a search on page that stays running until gate opens.
-  static void StartBlockedSearch(TLan02& page, TGate& gate, const std::filesystem::path& folder) {
+  static void StartBlockedSearch(TSearchPage& page, TGate& gate, const std::filesystem::path& folder) {
     SearchIn(page, folder);
     UseBlockedWorkers(page, gate);
     page.actStartSearch->trigger();
     ASSERT_TRUE(page.Searching());
   }
   // Lets blocked workers go and waits for their page to be idle again.
-  static void Finish(TLan02& page, TGate& gate) {
+  static void Finish(TSearchPage& page, TGate& gate) {
     gate.Release();
     EXPECT_TRUE(WaitUntilIdle(page));
   }
 
-  std::unique_ptr<Tdm_icons> Icons;
+  std::unique_ptr<TIcons> Icons;
   TScriptedBoxes Boxes;
   TUrlOpener PreviousOpener;
   std::vector<QUrl> Opened;
 };
 
 struct ActionRow {
-  QAction* TLan01::*Action;
+  QAction* TMainWindow::*Action;
   const char* Caption;
   const char* ToolTip;  // the short hint; empty when there is none
   int Image;
@@ -66,7 +66,7 @@ struct ActionRow {
 }  // namespace
 
 TEST_F(MainWindowTest, LayoutAndCommandTable) {
-  TLan01 window;
+  TMainWindow window;
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Lanternquest"));
   EXPECT_EQ(window.size(), QSize(650, 450));
   EXPECT_EQ(window.minimumSize(), QSize(500, 400));
@@ -78,19 +78,19 @@ TEST_F(MainWindowTest, LayoutAndCommandTable) {
   EXPECT_EQ(window.LogHeight, 92);
 
   const ActionRow rows[] = {
-      {&TLan01::actNewPage, "New page", "New page", 9},
-      {&TLan01::actClosePage, "Close page", "Close page", 16},
-      {&TLan01::actExit, "E&xit", "Exit", 1},
-      {&TLan01::actOptions, "Options", "", 0},
-      {&TLan01::actAbout, "About...", "", 7},
-      {&TLan01::actHelp, "Help", "", 4},
-      {&TLan01::actTipOfDay, "Tip of day", "", 17},
-      {&TLan01::actRestore, "Restore", "Restore", -1},
-      {&TLan01::actConnDialog, "Connect network resource", "Connect network resource", 26},
-      {&TLan01::actDisconnDialog, "Disconnect network resource", "Disconnect network resource", 27},
-      {&TLan01::actBugReport, "Bug report", "Bug report", -1},
-      {&TLan01::actInfoRequest, "Information request", "Information request", -1},
-      {&TLan01::actHomePage, "WWW Home page", "WWW Home page", -1},
+      {&TMainWindow::actNewPage, "New page", "New page", 9},
+      {&TMainWindow::actClosePage, "Close page", "Close page", 16},
+      {&TMainWindow::actExit, "E&xit", "Exit", 1},
+      {&TMainWindow::actOptions, "Options", "", 0},
+      {&TMainWindow::actAbout, "About...", "", 7},
+      {&TMainWindow::actHelp, "Help", "", 4},
+      {&TMainWindow::actTipOfDay, "Tip of day", "", 17},
+      {&TMainWindow::actRestore, "Restore", "Restore", -1},
+      {&TMainWindow::actConnDialog, "Connect network resource", "Connect network resource", 26},
+      {&TMainWindow::actDisconnDialog, "Disconnect network resource", "Disconnect network resource", 27},
+      {&TMainWindow::actBugReport, "Bug report", "Bug report", -1},
+      {&TMainWindow::actInfoRequest, "Information request", "Information request", -1},
+      {&TMainWindow::actHomePage, "WWW Home page", "WWW Home page", -1},
   };
   for (const ActionRow& row : rows) {
     QAction* action = window.*row.Action;
@@ -112,7 +112,7 @@ TEST_F(MainWindowTest, LayoutAndCommandTable) {
 TEST_F(MainWindowTest, NewAndClosePageRules) {
   TTempDir tree;
   TGate gate;
-  TLan01 window;
+  TMainWindow window;
   window.UpdateActions();
   EXPECT_TRUE(window.actNewPage->isEnabled());
   EXPECT_FALSE(window.actClosePage->isEnabled()) << "one page";
@@ -130,7 +130,7 @@ TEST_F(MainWindowTest, NewAndClosePageRules) {
   EXPECT_TRUE(window.actNewPage->isEnabled());
 
   TGateOpener opener{gate};
-  TLan02& active = *window.ActivePage();
+  TSearchPage& active = *window.ActivePage();
   StartBlockedSearch(active, gate, tree.Path);
   window.UpdateActions();
   EXPECT_FALSE(window.actClosePage->isEnabled()) << "the active page searches";
@@ -144,11 +144,11 @@ TEST_F(MainWindowTest, NewAndClosePageRules) {
 TEST_F(MainWindowTest, CloseQueryWhileAnotherPageSearches) {
   TTempDir tree;
   TGate gate;
-  auto window = std::make_unique<TLan01>();
+  auto window = std::make_unique<TMainWindow>();
   TGateOpener opener{gate};
   window->ShowTipAtStartup = false;
   window->show();
-  TLan02& searching = *window->ActivePage();
+  TSearchPage& searching = *window->ActivePage();
   StartBlockedSearch(searching, gate, tree.Path);
   ASSERT_TRUE(gate.WaitForWaiting(1));
   window->actNewPage->trigger();
@@ -181,10 +181,10 @@ TEST_F(MainWindowTest, CloseQueryWhileAnotherPageSearches) {
 }
 
 TEST_F(MainWindowTest, StatusBarTabCaptionAndPageItemsFollowTheActivePage) {
-  TLan01 window;
+  TMainWindow window;
   TTempDir tree;
   const int files = MakeTree(tree.Path, 4, 5);
-  TLan02& first = *window.ActivePage();
+  TSearchPage& first = *window.ActivePage();
   SearchIn(first, tree.Path);
 
   first.cmbPattern->setEditText(QStringLiteral("*.txt"));
@@ -206,7 +206,7 @@ TEST_F(MainWindowTest, StatusBarTabCaptionAndPageItemsFollowTheActivePage) {
 
   EXPECT_EQ(window.BoundAction(window.miSave), first.actSaveToFile);
   window.actNewPage->trigger();
-  TLan02& second = *window.ActivePage();
+  TSearchPage& second = *window.ActivePage();
   ASSERT_NE(&second, &first);
   EXPECT_EQ(second.cmbPattern->count(), 1) << "the new page lists the shared history";
   EXPECT_EQ(window.StatusPanels[1]->text(), QStringLiteral("Results: 0"));
@@ -227,13 +227,13 @@ TEST_F(MainWindowTest, StatusBarTabCaptionAndPageItemsFollowTheActivePage) {
 
 TEST_F(MainWindowTest, WindowStateIsSavedAndRestoredThroughTheSettings) {
   {
-    TLan01 window;
+    TMainWindow window;
     window.ShowTipAtStartup = false;
     window.setGeometry(100, 120, 700, 500);
     window.show();
     window.showMaximized();
     // The user drags the splitter; the program ends after the window has closed.
-    QSplitter* splitter = window.ActivePage()->Splitter1;
+    QSplitter* splitter = window.ActivePage()->LogSplitter;
     const int total = splitter->sizes()[0] + splitter->sizes()[1];
     splitter->setSizes({total - 120, 120});
     window.InputHistory = {"b*", "a*"};
@@ -248,7 +248,7 @@ TEST_F(MainWindowTest, WindowStateIsSavedAndRestoredThroughTheSettings) {
   EXPECT_EQ(saved.Height, 500);
   EXPECT_EQ(saved.LogHeight, 120);
 
-  TLan01 window;
+  TMainWindow window;
   EXPECT_TRUE(window.windowState() & Qt::WindowMaximized);
   EXPECT_EQ(window.normalGeometry(), QRect(100, 120, 700, 500));
   EXPECT_EQ(window.LogHeight, 120);
@@ -259,7 +259,7 @@ TEST_F(MainWindowTest, WindowStateIsSavedAndRestoredThroughTheSettings) {
 }
 
 TEST_F(MainWindowTest, F1OpensHelpFromAnyWidget) {
-  TLan01 window;
+  TMainWindow window;
   window.ShowTipAtStartup = false;
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));

@@ -232,7 +232,7 @@ TEST_F(OptionsTest, OkWithoutChoosingANodeKeepsTheLocation) {
   FreeNetResource(Setting.NetResource);
   Setting.NetResFullPath = "Entire network\\SMB Network\\srv\\docs\\old";
   auto dialog = Open();
-  EXPECT_EQ(dialog->Edit1->text().toStdString(), Setting.NetResFullPath);
+  EXPECT_EQ(dialog->LocationEdit->text().toStdString(), Setting.NetResFullPath);
   dialog->chbHidden->setChecked(true);
   ASSERT_TRUE(PressOk(*dialog));
   EXPECT_EQ(Setting.NetResPath, "\\\\srv\\docs\\old");

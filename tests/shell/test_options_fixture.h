@@ -17,7 +17,7 @@
 #include "settings/program_options.h"
 #include "settings/setting.h"
 #include "settings/settings_layout.h"
-#include "shell/lan06.h"
+#include "shell/options_dialog.h"
 #include "test_tray_qt_app.h"
 
 // The child of node with that caption, or nullptr.
@@ -52,12 +52,12 @@ class OptionsTest : public ::testing::Test {
     std::filesystem::remove_all(Dir);
   }
 
-  std::unique_ptr<TLan06> Open(TNodeLister lister = PlatformNodeLister()) {
-    return std::make_unique<TLan06>(nullptr, Setting, Options, *Hive, std::move(lister));
+  std::unique_ptr<TOptionsDialog> Open(TNodeLister lister = PlatformNodeLister()) {
+    return std::make_unique<TOptionsDialog>(nullptr, Setting, Options, *Hive, std::move(lister));
   }
 
   // Presses "Ok"; true when the dialog closed with OK.
-  static bool PressOk(TLan06& dialog) {
+  static bool PressOk(TOptionsDialog& dialog) {
     dialog.btnOkClick();
     return dialog.result() == QDialog::Accepted;
   }

@@ -159,7 +159,7 @@ TEST_F(OptionsTest, ChoosingNodesStoresLocationAndDisplayPath) {
   ASSERT_NE(folder, nullptr);
 
   dialog->tvNet->setCurrentItem(folder);
-  EXPECT_EQ(dialog->Edit1->text(), "reports");
+  EXPECT_EQ(dialog->LocationEdit->text(), "reports");
   EXPECT_TRUE(dialog->btnOk->isEnabled());
   EXPECT_EQ(dialog->NodeFolderPath(folder), "\\\\ALPHA\\docs\\reports");
   ASSERT_TRUE(PressOk(*dialog));
@@ -253,7 +253,7 @@ class OptionsNetworkTest : public OptionsTest {
   }
 
   // Expands the real tree down to the test server's public share.
-  static TNetNode* PublicShare(TLan06& dialog) {
+  static TNetNode* PublicShare(TOptionsDialog& dialog) {
     const std::string server = TSmbdHarness::Unc();
     const std::string share = TSmbdHarness::Unc("public");
     return Walk(dialog.NetworkRoot(), {kSmbProviderName, server.c_str(), share.c_str()});

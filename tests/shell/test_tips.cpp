@@ -15,7 +15,7 @@
 #include "results/lan_error.h"
 #include "settings/settings_layout.h"
 #include "settings/tip_settings.h"
-#include "shell/tips.h"
+#include "shell/tip_dialog.h"
 #include "test_tray_qt_app.h"
 
 namespace {
@@ -36,8 +36,8 @@ class TipsTest : public ::testing::Test {
   }
 
   // One showing: constructs, loads and hands the dialog to the test; destroying it saves.
-  std::unique_ptr<TFmTip> Open(const QString& path) {
-    auto tip = std::make_unique<TFmTip>(nullptr, *Hive);
+  std::unique_ptr<TTipDialog> Open(const QString& path) {
+    auto tip = std::make_unique<TTipDialog>(nullptr, *Hive);
     tip->LoadTips(path);
     return tip;
   }
@@ -95,7 +95,7 @@ TEST_F(TipsTest, MissingFileFailsWithItsNameAndKeepsTheStoredChoice) {
   SaveTipState(false, 2, *Hive);
   const QString path = Dir.path() + "/no-such-tips.txt";
   try {
-    auto tip = std::make_unique<TFmTip>(nullptr, *Hive);
+    auto tip = std::make_unique<TTipDialog>(nullptr, *Hive);
     tip->LoadTips(path);
     FAIL() << "a missing tips file must fail";
   } catch (const TLanError& error) {

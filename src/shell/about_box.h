@@ -1,5 +1,5 @@
 #pragma once
-// TLan07: the modal "About" box: the product name, the version read from the executable
+// TAboutBox: the modal "About" box: the product name, the version read from the executable
 // (major and minor parts), and two links to the maker, its web site and its support
 // mail address, that open in the desktop's browser and mail program.
 // UI thread only.
@@ -28,13 +28,13 @@ class TLinkLabel : public QLabel {
   void SetColor(const QColor& color);
 };
 
-class TLan07 : public QDialog {
+class TAboutBox : public QDialog {
   Q_OBJECT
 
  public:
   // versionFile: the file whose stamped version is shown; empty means the running
   // executable.
-  explicit TLan07(QWidget* owner, const QString& versionFile = QString());
+  explicit TAboutBox(QWidget* owner, const QString& versionFile = QString());
 
   QLabel* lblVersion = nullptr;
   TLinkLabel* lblSite = nullptr;

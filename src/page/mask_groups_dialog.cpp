@@ -1,4 +1,4 @@
-#include "page/lan11.h"
+#include "page/mask_groups_dialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,7 +29,7 @@ TMaskGroup SplitMaskGroup(const std::string& entry) {
   return {entry.substr(0, equals), entry.substr(equals + 1)};
 }
 
-TLan11::TLan11(QWidget* owner, std::vector<std::string>& groups) : QDialog(owner), Groups(groups) {
+TMaskGroupsDialog::TMaskGroupsDialog(QWidget* owner, std::vector<std::string>& groups) : QDialog(owner), Groups(groups) {
   setWindowTitle(QStringLiteral("Edit file masks"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -80,7 +80,7 @@ TLan11::TLan11(QWidget* owner, std::vector<std::string>& groups) : QDialog(owner
   vleGroups->setFocus();
 }
 
-void TLan11::AddRow() {
+void TMaskGroupsDialog::AddRow() {
   const int row = vleGroups->rowCount();
   vleGroups->insertRow(row);
   vleGroups->setItem(row, 0, new QTableWidgetItem);
@@ -88,12 +88,12 @@ void TLan11::AddRow() {
   vleGroups->setCurrentCell(row, 0);
 }
 
-void TLan11::DeleteRow() {
+void TMaskGroupsDialog::DeleteRow() {
   const int row = vleGroups->currentRow();
   if (row >= 0) vleGroups->removeRow(row);
 }
 
-bool TLan11::eventFilter(QObject* watched, QEvent* event) {
+bool TMaskGroupsDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == vleGroups && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool lastRow = vleGroups->currentRow() == vleGroups->rowCount() - 1;
@@ -109,7 +109,7 @@ bool TLan11::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-void TLan11::btnSaveClick() {
+void TMaskGroupsDialog::btnSaveClick() {
   // A cell still being edited holds its text in the editor: commit it first.
   if (QWidget* editor = QApplication::focusWidget(); editor != nullptr && vleGroups->isAncestorOf(editor))
     vleGroups->setFocus();

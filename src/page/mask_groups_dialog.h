@@ -1,5 +1,5 @@
 #pragma once
-// TLan11: the modal "Edit file masks" dialog. It shows a list of file-mask groups (entries
+// TMaskGroupsDialog: the modal "Edit file masks" dialog. It shows a list of file-mask groups (entries
 // "name=masks") as a two-column grid, lets the user edit, add and delete rows, and on
 // "Save" replaces the list's entries with the grid's rows in grid order. "Cancel", Esc and
 // the close box leave the list unchanged.
@@ -26,11 +26,11 @@ struct TMaskGroup {
 };
 TMaskGroup SplitMaskGroup(const std::string& entry);
 
-class TLan11 : public QDialog {
+class TMaskGroupsDialog : public QDialog {
   Q_OBJECT
 
  public:
-  TLan11(QWidget* owner, std::vector<std::string>& groups);
+  TMaskGroupsDialog(QWidget* owner, std::vector<std::string>& groups);
 
   QTableWidget* vleGroups = nullptr;
   QPushButton* btnSave = nullptr;

@@ -1,5 +1,5 @@
 #pragma once
-// TFmTip: the modal "The tip of the day" dialog. It shows one line of the tips file at a
+// TTipDialog: the modal "The tip of the day" dialog. It shows one line of the tips file at a
 // time, steps forward and backward with wrap-around, and remembers in the MainWindow key
 // which tip was on screen when it closed ("LastTip") and whether it appears by itself at
 // start-up ("ShowTipAtStartup"). Each showing starts at the tip after the last one shown.
@@ -21,14 +21,14 @@ class QLabel;
 class QPushButton;
 class TRegistryHive;
 
-class TFmTip : public QDialog {
+class TTipDialog : public QDialog {
   Q_OBJECT
 
  public:
   // hive: where the two values live; it must outlive the dialog.
-  explicit TFmTip(QWidget* owner, TRegistryHive& hive);
-  explicit TFmTip(QWidget* owner);  // the user's settings
-  ~TFmTip() override;
+  explicit TTipDialog(QWidget* owner, TRegistryHive& hive);
+  explicit TTipDialog(QWidget* owner);  // the user's settings
+  ~TTipDialog() override;
 
   // Reads every line of the file at path (line breaks CR LF, LF or CR; a blank line is an
   // empty tip) and the stored state, and shows the tip after the one shown last. Throws

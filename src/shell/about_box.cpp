@@ -1,4 +1,4 @@
-#include "shell/lan07.h"
+#include "shell/about_box.h"
 
 #include <QCoreApplication>
 #include <QEnterEvent>
@@ -78,7 +78,7 @@ QString VersionLine(const QString& versionFile) {
   return QStringLiteral("Version %1.%2").arg(fixed->dwFileVersionMS >> 16).arg(fixed->dwFileVersionMS & 0xFFFF);
 }
 
-TLan07::TLan07(QWidget* owner, const QString& versionFile) : QDialog(owner) {
+TAboutBox::TAboutBox(QWidget* owner, const QString& versionFile) : QDialog(owner) {
   setWindowTitle(QStringLiteral("About"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);

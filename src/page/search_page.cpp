@@ -1,4 +1,4 @@
-#include "page/lan02.h"
+#include "page/search_page.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,8 +33,8 @@
 
 namespace {
 
-TLan02::TImageSource& ImageSourceSlot() {
-  static TLan02::TImageSource source;
+TSearchPage::TImageSource& ImageSourceSlot() {
+  static TSearchPage::TImageSource source;
   return source;
 }
 
@@ -62,7 +62,7 @@ QAction* NewAction(QObject* owner, const char* caption, const char* hint, int im
     action->setStatusTip(text.section(QLatin1Char('|'), -1));
   }
   action->setProperty("ImageIndex", image);
-  if (image >= 0) action->setIcon(TLan02::Image(image));
+  if (image >= 0) action->setIcon(TSearchPage::Image(image));
   return action;
 }
 
@@ -83,13 +83,13 @@ QTableView* NewListView(QWidget* parent) {
 
 }  // namespace
 
-void TLan02::SetImageSource(TImageSource source) { ImageSourceSlot() = std::move(source); }
+void TSearchPage::SetImageSource(TImageSource source) { ImageSourceSlot() = std::move(source); }
 
-QIcon TLan02::Image(int slot) {
+QIcon TSearchPage::Image(int slot) {
   return ImageSourceSlot() ? ImageSourceSlot()(slot) : QIcon();
 }
 
-TLan02::TLan02(QWidget* owner, std::vector<std::string>& inputHistory)
+TSearchPage::TSearchPage(QWidget* owner, std::vector<std::string>& inputHistory)
     : QWidget(owner), InputHistory(inputHistory) {
   CreateActions();
   CreateComponents();
@@ -141,7 +141,7 @@ TLan02::TLan02(QWidget* owner, std::vector<std::string>& inputHistory)
   UpdateActions();
 }
 
-TLan02::~TLan02() {
+TSearchPage::~TSearchPage() {
   ShutDown();
   // Workers' last notifications still arrive while the manager waits for them; they
   // must not reach a page whose members are going.
@@ -161,7 +161,7 @@ TLan02::~TLan02() {
   Settings.reset();
 }
 
-void TLan02::CreateActions() {
+void TSearchPage::CreateActions() {
   actStartSearch = NewAction(this, "Start search", "Start search|Start search", kStartImage);
   actSelectMask = NewAction(this, "", "Select file mask", 28);
   actOpenFile = NewAction(this, "Open file", "Open", -1);
@@ -182,16 +182,16 @@ void TLan02::CreateActions() {
   connect(actSelectMask, &QAction::triggered, this, [this] { actSelectMaskExecute(); });
 }
 
-std::array<QAction*, 6> TLan02::SortActions() const {
+std::array<QAction*, 6> TSearchPage::SortActions() const {
   return {actSort_1, actSort_2, actSort_3, actSort_4, actSort_5, actSort_6};
 }
 
-void TLan02::CreateComponents() {
-  Panel1 = new QFrame(this);
-  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  Panel1->setFixedHeight(35);
-  Label1 = new QLabel(QStringLiteral("File name or mask:"), Panel1);
-  cmbPattern = new QComboBox(Panel1);
+void TSearchPage::CreateComponents() {
+  PatternPanel = new QFrame(this);
+  PatternPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  PatternPanel->setFixedHeight(35);
+  PatternLabel = new QLabel(QStringLiteral("File name or mask:"), PatternPanel);
+  cmbPattern = new QComboBox(PatternPanel);
   cmbPattern->setEditable(true);
   cmbPattern->setInsertPolicy(QComboBox::NoInsert);
   // 241 pixels wide; narrower only when the window is too narrow for the whole row, so the
@@ -199,13 +199,13 @@ void TLan02::CreateComponents() {
   cmbPattern->setMinimumWidth(120);
   cmbPattern->setMaximumWidth(241);
   cmbPattern->setProperty("HelpContext", 10);
-  Label1->setBuddy(cmbPattern);
-  btnSelectMask = new QToolButton(Panel1);
+  PatternLabel->setBuddy(cmbPattern);
+  btnSelectMask = new QToolButton(PatternPanel);
   btnSelectMask->setDefaultAction(actSelectMask);
   btnSelectMask->setAutoRaise(true);
   btnSelectMask->setFixedSize(21, 21);
-  btnStart = new QToolButton(Panel1);
-  btnStop = new QToolButton(Panel1);
+  btnStart = new QToolButton(PatternPanel);
+  btnStop = new QToolButton(PatternPanel);
   for (QToolButton* button : {btnStart, btnStop}) {
     button->setDefaultAction(actStartSearch);
     button->setAutoRaise(true);
@@ -214,57 +214,57 @@ void TLan02::CreateComponents() {
   }
   btnStop->hide();
 
-  auto* panelLayout = new QHBoxLayout(Panel1);
+  auto* panelLayout = new QHBoxLayout(PatternPanel);
   panelLayout->setContentsMargins(6, 4, 6, 4);
-  panelLayout->addWidget(Label1);
+  panelLayout->addWidget(PatternLabel);
   panelLayout->addWidget(cmbPattern, 1000);
   panelLayout->addWidget(btnSelectMask);
   panelLayout->addWidget(btnStart);
   panelLayout->addWidget(btnStop);
   panelLayout->addStretch(1);
 
-  Splitter1 = new QSplitter(Qt::Vertical, this);
-  Splitter1->setHandleWidth(4);
-  Splitter1->setChildrenCollapsible(false);
-  lvResults = NewListView(Splitter1);
+  LogSplitter = new QSplitter(Qt::Vertical, this);
+  LogSplitter->setHandleWidth(4);
+  LogSplitter->setChildrenCollapsible(false);
+  lvResults = NewListView(LogSplitter);
   lvResults->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lvResults->setContextMenuPolicy(Qt::CustomContextMenu);
-  lvLog = NewListView(Splitter1);
+  lvLog = NewListView(LogSplitter);
   lvLog->setSelectionMode(QAbstractItemView::SingleSelection);
   lvLog->setMinimumHeight(40);
-  Splitter1->addWidget(lvResults);
-  Splitter1->addWidget(lvLog);
+  LogSplitter->addWidget(lvResults);
+  LogSplitter->addWidget(lvLog);
   // Growing the window grows the result list; the log pane keeps its height.
-  Splitter1->setStretchFactor(0, 1);
-  Splitter1->setStretchFactor(1, 0);
+  LogSplitter->setStretchFactor(0, 1);
+  LogSplitter->setStretchFactor(1, 0);
   popMain = new QMenu(this);
   popFileMasks = new QMenu(this);
 
   auto* pageLayout = new QVBoxLayout(this);
   pageLayout->setContentsMargins(0, 0, 0, 0);
   pageLayout->setSpacing(0);
-  pageLayout->addWidget(Panel1);
-  pageLayout->addWidget(Splitter1, 1);
+  pageLayout->addWidget(PatternPanel);
+  pageLayout->addWidget(LogSplitter, 1);
 
   connect(cmbPattern, &QComboBox::editTextChanged, this, [this] { cmbPatternChange(); });
 }
 
-void TLan02::cmbPatternChange() {
+void TSearchPage::cmbPatternChange() {
   if (PatternChange) PatternChange(cmbPattern);
 }
 
-void TLan02::actSelectMaskExecute() {
+void TSearchPage::actSelectMaskExecute() {
   if (MaskMenu != nullptr) MaskMenu->actSelectMaskExecute();
 }
 
-void TLan02::SetFileMaskGroups(std::vector<std::string>& groups) {
+void TSearchPage::SetFileMaskGroups(std::vector<std::string>& groups) {
   delete MaskMenu;
   MaskMenu = new TFileMasksMenu(*this, groups);
 }
 
-std::string TLan02::PatternText() const { return FromDisplay(cmbPattern->currentText()); }
+std::string TSearchPage::PatternText() const { return FromDisplay(cmbPattern->currentText()); }
 
-void TLan02::SetPatternItems(const std::vector<std::string>& items) {
+void TSearchPage::SetPatternItems(const std::vector<std::string>& items) {
   const QSignalBlocker quiet(cmbPattern);
   const QString text = cmbPattern->currentText();
   cmbPattern->clear();
@@ -272,10 +272,10 @@ void TLan02::SetPatternItems(const std::vector<std::string>& items) {
   cmbPattern->setEditText(text);
 }
 
-int TLan02::ResultRowCount() const { return Results->RowCount(); }
-int TLan02::LogRowCount() const { return LogRows->RowCount(); }
+int TSearchPage::ResultRowCount() const { return Results->RowCount(); }
+int TSearchPage::LogRowCount() const { return LogRows->RowCount(); }
 
-int TLan02::LogHeight() const {
+int TSearchPage::LogHeight() const {
   // Once laid out, the pane's own height (also after the window has been hidden at exit);
   // before that, the height asked for.
   if (WasShown) return lvLog->height();
@@ -283,23 +283,23 @@ int TLan02::LogHeight() const {
                                                       : lvLog->sizeHint().height();
 }
 
-void TLan02::showEvent(QShowEvent* event) {
+void TSearchPage::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   WasShown = true;
 }
 
-void TLan02::SetLogHeight(int height) {
+void TSearchPage::SetLogHeight(int height) {
   height = std::max(height, lvLog->minimumHeight());
   lvLog->setProperty("RequestedHeight", height);
-  const QList<int> sizes = Splitter1->sizes();
+  const QList<int> sizes = LogSplitter->sizes();
   const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : 0;
   if (total > height)
-    Splitter1->setSizes({total - height, height});
+    LogSplitter->setSizes({total - height, height});
   else
-    Splitter1->setSizes({std::max(height * 3, 200), height});
+    LogSplitter->setSizes({std::max(height * 3, 200), height});
 }
 
-void TLan02::actStartSearchExecute() {
+void TSearchPage::actStartSearchExecute() {
   if (!actStartSearch->isEnabled()) return;
   if (actStartSearch->property("ImageIndex").toInt() == kStartImage)
     StartSearch();
@@ -307,7 +307,7 @@ void TLan02::actStartSearchExecute() {
     StopSearch(false);
 }
 
-void TLan02::StartSearch() {
+void TSearchPage::StartSearch() {
   // 1. The pattern, trimmed; an empty one searches for everything.
   std::string pattern = Trimmed(PatternText());
   if (pattern.empty()) {
@@ -367,7 +367,7 @@ void TLan02::StartSearch() {
   actStartSearch->setEnabled(true);                               // 12
 }
 
-void TLan02::UpdatePatternHistory() {
+void TSearchPage::UpdatePatternHistory() {
   const std::string text = Trimmed(PatternText());
   auto found = std::find_if(InputHistory.begin(), InputHistory.end(),
                             [&](const std::string& entry) { return SameIgnoringCase(entry, text); });
@@ -382,7 +382,7 @@ void TLan02::UpdatePatternHistory() {
   cmbPattern->setEditText(ToDisplay(text));
 }
 
-void TLan02::SetSearchButtonState(int image) {
+void TSearchPage::SetSearchButtonState(int image) {
   actStartSearch->setProperty("ImageIndex", image);
   actStartSearch->setIcon(Image(image));
   const char* text = image == kStopImage ? "Stop search" : "Start search";
@@ -393,7 +393,7 @@ void TLan02::SetSearchButtonState(int image) {
   btnStop->setVisible(!btnStart->isVisibleTo(this));
 }
 
-void TLan02::StopSearch(bool force) {
+void TSearchPage::StopSearch(bool force) {
   if (!force && TProgramOptions::ConfirmStopSearch &&
       !AskYesNo(this, QStringLiteral("Do you want stop search?"), QStringLiteral("Stop search")))
     return;
@@ -401,7 +401,7 @@ void TLan02::StopSearch(bool force) {
   Manager->Stop();
 }
 
-void TLan02::ClearResultsAndLog() {
+void TSearchPage::ClearResultsAndLog() {
   Results->SetRowCount(0);
   Store->Clear();
   LogRows->SetRowCount(0);
@@ -411,7 +411,7 @@ void TLan02::ClearResultsAndLog() {
   ScheduleUpdateActions();
 }
 
-void TLan02::SearchStateChanged() {
+void TSearchPage::SearchStateChanged() {
   ActiveThreads = Manager->ActiveThreads();
   if (Manager->IsFinished()) {
     SyncResultCount();
@@ -436,7 +436,7 @@ void TLan02::SearchStateChanged() {
   if (OnPageChange) OnPageChange(this);
 }
 
-void TLan02::SyncResultCount() {
+void TSearchPage::SyncResultCount() {
   const int count = int(Store->Count());
   if (count == Results->RowCount()) return;
   Results->SetRowCount(count);
@@ -444,7 +444,7 @@ void TLan02::SyncResultCount() {
   if (OnPageChange) OnPageChange(this);
 }
 
-void TLan02::SyncLogCount() {
+void TSearchPage::SyncLogCount() {
   const int count = int(Log->Count());
   if (count == LogRows->RowCount()) return;
   LogRows->SetRowCount(count);
@@ -452,26 +452,26 @@ void TLan02::SyncLogCount() {
   if (count > 0) lvLog->scrollToBottom();
 }
 
-void TLan02::ScheduleUpdateActions() {
+void TSearchPage::ScheduleUpdateActions() {
   if (UpdateScheduled) return;
   UpdateScheduled = true;
   QTimer::singleShot(0, this, [this] { UpdateActions(); });
 }
 
-void TLan02::UpdateActions() {
+void TSearchPage::UpdateActions() {
   UpdateScheduled = false;
   if (ResultCommands) ResultCommands->UpdateActions();
   emit ActionsUpdated();
 }
 
-void TLan02::ShutDown() {
+void TSearchPage::ShutDown() {
   IsShutDown = true;
   PatternChange = nullptr;
   SavedPatternChange = nullptr;
   OnPageChange = nullptr;
 }
 
-bool TLan02::WaitForSearchEnd(int timeoutMs) {
+bool TSearchPage::WaitForSearchEnd(int timeoutMs) {
   QElapsedTimer clock;
   clock.start();
   while (!Manager->IsFinished()) {

@@ -1,4 +1,4 @@
-#include "shell/lan06.h"
+#include "shell/options_dialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -67,7 +67,7 @@ void ShowDateTime(double value, QDateEdit* date, QTimeEdit* time) {
 std::pair<int, int> ShownSize(int32_t bound) {
   int unit = 0;
   int64_t number = bound;
-  while (number >= 1024 && unit + 1 < int(TLan06::SizeUnits().size())) {
+  while (number >= 1024 && unit + 1 < int(TOptionsDialog::SizeUnits().size())) {
     number /= 1024;
     ++unit;
   }
@@ -132,7 +132,7 @@ int DepthOf(const QTreeWidgetItem* node) {
 
 void SetImage(TNetNode* node, int slot) {
   node->ImageIndex = slot;
-  const Tdm_icons* icons = Tdm_icons::Instance();
+  const TIcons* icons = TIcons::Instance();
   node->setIcon(0, icons != nullptr && slot != kNoImage ? icons->Icon(slot) : QIcon());
 }
 
@@ -200,25 +200,25 @@ void TNetNode::SetChildrenMark(bool on) {
   setChildIndicatorPolicy(on ? QTreeWidgetItem::ShowIndicator : QTreeWidgetItem::DontShowIndicator);
 }
 
-const std::vector<QString>& TLan06::SizeUnits() {
+const std::vector<QString>& TOptionsDialog::SizeUnits() {
   static const std::vector<QString> units{QStringLiteral("B"), QStringLiteral("KB"), QStringLiteral("MB"),
                                           QStringLiteral("GB")};
   return units;
 }
 
-TLan06::TLan06(QWidget* owner, TSetting& setting, TProgramOptions& options, TRegistryHive& hive,
+TOptionsDialog::TOptionsDialog(QWidget* owner, TSetting& setting, TProgramOptions& options, TRegistryHive& hive,
                TNodeLister lister)
     : QDialog(owner), SettingRef(setting), Options(options), Hive(hive), Lister(std::move(lister)) {
   CreateComponents();
   FormShow();
 }
 
-TLan06::TLan06(QWidget* owner, TSetting& setting)
-    : TLan06(owner, setting, ProgramOptions(), CurrentUserHive()) {}
+TOptionsDialog::TOptionsDialog(QWidget* owner, TSetting& setting)
+    : TOptionsDialog(owner, setting, ProgramOptions(), CurrentUserHive()) {}
 
-TLan06::~TLan06() = default;
+TOptionsDialog::~TOptionsDialog() = default;
 
-void TLan06::CreateComponents() {
+void TOptionsDialog::CreateComponents() {
   setWindowTitle(QStringLiteral("Options"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
@@ -233,7 +233,7 @@ void TLan06::CreateComponents() {
   btnOk->setDefault(true);
   btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
   connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
-  connect(btnCancel, &QPushButton::clicked, this, &TLan06::reject);
+  connect(btnCancel, &QPushButton::clicked, this, &TOptionsDialog::reject);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -245,14 +245,14 @@ void TLan06::CreateComponents() {
   layout->addLayout(buttons);
 }
 
-QWidget* TLan06::CreateNetworkTab() {
+QWidget* TOptionsDialog::CreateNetworkTab() {
   auto* tab = new QWidget;
-  Edit1 = new QLineEdit(tab);
-  Edit1->setReadOnly(true);
-  Edit1->setFrame(false);
-  QPalette flat = Edit1->palette();
+  LocationEdit = new QLineEdit(tab);
+  LocationEdit->setReadOnly(true);
+  LocationEdit->setFrame(false);
+  QPalette flat = LocationEdit->palette();
   flat.setColor(QPalette::Base, flat.color(QPalette::Window));
-  Edit1->setPalette(flat);
+  LocationEdit->setPalette(flat);
 
   tvNet = new QTreeWidget(tab);
   tvNet->setHeaderHidden(true);
@@ -280,13 +280,13 @@ QWidget* TLan06::CreateNetworkTab() {
 
   chbDefaultNetwork = new QCheckBox(QStringLiteral("Save as default"), tab);
   auto* layout = new QVBoxLayout(tab);
-  layout->addWidget(Edit1);
+  layout->addWidget(LocationEdit);
   layout->addWidget(tvNet, 1);
   layout->addWidget(chbDefaultNetwork);
   return tab;
 }
 
-QWidget* TLan06::CreateFiltersTab() {
+QWidget* TOptionsDialog::CreateFiltersTab() {
   auto* tab = new QWidget;
   auto* attributes = new QGroupBox(QStringLiteral(" File attributes "), tab);
   chbReadOnly = new QCheckBox(QStringLiteral("Read only"), attributes);
@@ -350,7 +350,7 @@ QWidget* TLan06::CreateFiltersTab() {
   return tab;
 }
 
-QWidget* TLan06::CreateCommonTab() {
+QWidget* TOptionsDialog::CreateCommonTab() {
   auto* tab = new QWidget;
   auto* label = new QLabel(QStringLiteral("Max threads per search:"), tab);
   spnMaxThread = new TSpinEdit(tab);
@@ -372,7 +372,7 @@ QWidget* TLan06::CreateCommonTab() {
 
 // Fills the controls from the page's settings and the options. Runs once, when the
 // dialog is built, so that coming back to the dialog (after an error box) keeps the input.
-void TLan06::FormShow() {
+void TOptionsDialog::FormShow() {
   for (QComboBox* units : {cmbSizeFrom, cmbSizeTo}) {
     units->clear();
     for (const QString& unit : SizeUnits()) units->addItem(unit);
@@ -386,7 +386,7 @@ void TLan06::FormShow() {
   tvNet->addTopLevelItem(NetRoot);
   AddLocalFolders();
 
-  Edit1->setText(ToDisplay(SettingRef.NetResFullPath));
+  LocationEdit->setText(ToDisplay(SettingRef.NetResFullPath));
 
   const uint32_t attr = SettingRef.FileAttr;
   chbReadOnly->setChecked(attr & kAttrReadOnly);
@@ -427,7 +427,7 @@ void TLan06::FormShow() {
   chbMsgWhenComplete->setChecked(Options.MessageWhenComplete);
 }
 
-void TLan06::AddLocalFolders() {
+void TOptionsDialog::AddLocalFolders() {
   LocalFolders = new TNetNode(TNetNode::TKind::LocalRoot, QString::fromLatin1(kLocalFoldersCaption), nullptr);
   LocalFolders->setFlags(LocalFolders->flags() & ~Qt::ItemIsSelectable);
   LocalFolders->Listed = true;
@@ -444,14 +444,14 @@ void TLan06::AddLocalFolders() {
   }
 }
 
-void TLan06::UpdateSizeControls() {
+void TOptionsDialog::UpdateSizeControls() {
   spnSizeFrom->setEnabled(chbSizeFrom->isChecked());
   cmbSizeFrom->setEnabled(chbSizeFrom->isChecked());
   spnSizeTo->setEnabled(chbSizeTo->isChecked());
   cmbSizeTo->setEnabled(chbSizeTo->isChecked());
 }
 
-void TLan06::UpdateTimeControls() {
+void TOptionsDialog::UpdateTimeControls() {
   dtpDateFrom->setEnabled(chbTimeFrom->isChecked());
   dtpTimeFrom->setEnabled(chbTimeFrom->isChecked());
   dtpDateTo->setEnabled(chbTimeTo->isChecked());
@@ -462,7 +462,7 @@ void TLan06::UpdateTimeControls() {
 // The "to" date cannot be chosen before a ticked "From" date. A stored "to" date that
 // already lies before it is left as it is (validation refuses it), never moved: moving it
 // would change the stored bound just by opening the dialog.
-void TLan06::UpdateDateToMinimum() {
+void TOptionsDialog::UpdateDateToMinimum() {
   const QDate from = dtpDateFrom->date();
   if (chbTimeFrom->isChecked() && !(chbTimeTo->isChecked() && dtpDateTo->date() < from)) {
     dtpDateTo->setMinimumDate(from);
@@ -471,23 +471,23 @@ void TLan06::UpdateDateToMinimum() {
   }
 }
 
-TNetNode* TLan06::SelectedNode() const {
+TNetNode* TOptionsDialog::SelectedNode() const {
   const QList<QTreeWidgetItem*> selected = tvNet->selectedItems();
   return selected.isEmpty() ? nullptr : static_cast<TNetNode*>(selected.front());
 }
 
-void TLan06::tvNetChange() {
-  if (TNetNode* node = SelectedNode()) Edit1->setText(node->text(0));
+void TOptionsDialog::tvNetChange() {
+  if (TNetNode* node = SelectedNode()) LocationEdit->setText(node->text(0));
   UpdateButtons();
 }
 
-void TLan06::UpdateButtons() {
+void TOptionsDialog::UpdateButtons() {
   btnCancel->setEnabled(true);
   btnOk->setEnabled(SelectedNode() != nullptr);
   setEnabled(true);
 }
 
-bool TLan06::tvNetExpanding(TNetNode* node) {
+bool TOptionsDialog::tvNetExpanding(TNetNode* node) {
   if (node == nullptr || IsBusy || !node->HasChildrenMark()) return false;
   if (node->childCount() > 0) return true;
   const bool added = !node->Listed && PopulateNode(node);
@@ -495,7 +495,7 @@ bool TLan06::tvNetExpanding(TNetNode* node) {
   return added;
 }
 
-bool TLan06::PopulateNode(TNetNode* node) {
+bool TOptionsDialog::PopulateNode(TNetNode* node) {
   node->Listed = true;
   IsBusy = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -503,7 +503,7 @@ bool TLan06::PopulateNode(TNetNode* node) {
   btnCancel->setEnabled(false);
   setEnabled(false);
   struct TRestore {
-    TLan06* Dialog;
+    TOptionsDialog* Dialog;
     ~TRestore() {
       QApplication::restoreOverrideCursor();
       Dialog->IsBusy = false;
@@ -543,7 +543,7 @@ bool TLan06::PopulateNode(TNetNode* node) {
   return added > 0;
 }
 
-std::string TLan06::NodeFolderPath(const TNetNode* node) const {
+std::string TOptionsDialog::NodeFolderPath(const TNetNode* node) const {
   // The captions from the nearest node that names a whole location down to node.
   std::vector<const TNetNode*> chain{node};
   while (chain.back()->Kind == TNetNode::TKind::Folder && !chain.back()->Record &&
@@ -558,7 +558,7 @@ std::string TLan06::NodeFolderPath(const TNetNode* node) const {
   return path;
 }
 
-std::string TLan06::NodeDisplayPath() const {
+std::string TOptionsDialog::NodeDisplayPath() const {
   const TNetNode* node = SelectedNode();
   if (node == nullptr) return {};
   // A share's caption is its whole UNC name and repeats the server above it
@@ -578,7 +578,7 @@ std::string TLan06::NodeDisplayPath() const {
   return path;
 }
 
-QString TLan06::ValidateInput() {
+QString TOptionsDialog::ValidateInput() {
   if (!chbReadOnly->isChecked() && !chbHidden->isChecked() && !chbSystem->isChecked() &&
       !chbArchive->isChecked()) {
     chbReadOnly->setChecked(true);
@@ -609,7 +609,7 @@ QString TLan06::ValidateInput() {
   return {};
 }
 
-void TLan06::btnOkClick() {
+void TOptionsDialog::btnOkClick() {
   if (!btnOk->isEnabled() || IsBusy) return;
   if (const QString error = ValidateInput(); !error.isEmpty()) {
     ShowErrorBox(this, error);
@@ -627,7 +627,7 @@ void TLan06::btnOkClick() {
   accept();
 }
 
-void TLan06::StoreInput() {
+void TOptionsDialog::StoreInput() {
   TSetting& s = SettingRef;
   s.FileAttr = 0x08;
   if (chbReadOnly->isChecked()) s.FileAttr |= kAttrReadOnly;
@@ -675,12 +675,12 @@ void TLan06::StoreInput() {
   }
 }
 
-void TLan06::reject() {
+void TOptionsDialog::reject() {
   if (IsBusy) return;  // the listing finishes first; the dialog is disabled meanwhile
   QDialog::reject();
 }
 
-void TLan06::closeEvent(QCloseEvent* event) {
+void TOptionsDialog::closeEvent(QCloseEvent* event) {
   if (IsBusy) {
     event->ignore();
     return;

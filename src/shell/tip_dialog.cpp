@@ -1,4 +1,4 @@
-#include "shell/tips.h"
+#include "shell/tip_dialog.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -58,9 +58,9 @@ std::vector<std::string> SplitLines(const QByteArray& text) {
 
 }  // namespace
 
-TFmTip::TFmTip(QWidget* owner) : TFmTip(owner, CurrentUserHive()) {}
+TTipDialog::TTipDialog(QWidget* owner) : TTipDialog(owner, CurrentUserHive()) {}
 
-TFmTip::TFmTip(QWidget* owner, TRegistryHive& hive) : QDialog(owner), Hive(hive) {
+TTipDialog::TTipDialog(QWidget* owner, TRegistryHive& hive) : QDialog(owner), Hive(hive) {
   setWindowTitle(QStringLiteral("The tip of the day"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -96,12 +96,12 @@ TFmTip::TFmTip(QWidget* owner, TRegistryHive& hive) : QDialog(owner), Hive(hive)
   btnNextTip = new QPushButton(QStringLiteral("&Next tip"), this);
   btnNextTip->setObjectName(QStringLiteral("btnNextTip"));
   btnNextTip->setGeometry(276, 40, 88, 25);
-  connect(btnNextTip, &QPushButton::clicked, this, &TFmTip::btnNextTipClick);
+  connect(btnNextTip, &QPushButton::clicked, this, &TTipDialog::btnNextTipClick);
 
   btnPrevTip = new QPushButton(QStringLiteral("&Previous tip"), this);
   btnPrevTip->setObjectName(QStringLiteral("btnPrevTip"));
   btnPrevTip->setGeometry(276, 72, 88, 25);
-  connect(btnPrevTip, &QPushButton::clicked, this, &TFmTip::btnPrevTipClick);
+  connect(btnPrevTip, &QPushButton::clicked, this, &TTipDialog::btnPrevTipClick);
 
   chbStartUp = new QCheckBox(QStringLiteral("Display the tip of day at startup"), this);
   chbStartUp->setObjectName(QStringLiteral("chbStartUp"));
@@ -109,7 +109,7 @@ TFmTip::TFmTip(QWidget* owner, TRegistryHive& hive) : QDialog(owner), Hive(hive)
   chbStartUp->setChecked(true);
 }
 
-TFmTip::~TFmTip() {
+TTipDialog::~TTipDialog() {
   // A dialog whose tips could not be read was never shown: nothing the user chose is
   // there to save, and writing the defaults would overwrite the stored choice.
   if (!Loaded) return;
@@ -121,7 +121,7 @@ TFmTip::~TFmTip() {
   }
 }
 
-void TFmTip::LoadTips(const QString& path) {
+void TTipDialog::LoadTips(const QString& path) {
   Tips.clear();
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
@@ -144,19 +144,19 @@ void TFmTip::LoadTips(const QString& path) {
   ShowCurrentTip();
 }
 
-void TFmTip::ShowCurrentTip() {
+void TTipDialog::ShowCurrentTip() {
   if (TipIndex >= static_cast<int32_t>(Tips.size())) TipIndex = 0;
   // An empty file has no tip to show: the text stays empty.
   sttTip->setText(Tips.empty() ? QString() : QString::fromLocal8Bit(Tips[TipIndex]));
 }
 
-void TFmTip::btnNextTipClick() {
+void TTipDialog::btnNextTipClick() {
   if (Tips.empty()) return;
   TipIndex = TipIndex + 1 == static_cast<int32_t>(Tips.size()) ? 0 : TipIndex + 1;
   ShowCurrentTip();
 }
 
-void TFmTip::btnPrevTipClick() {
+void TTipDialog::btnPrevTipClick() {
   if (Tips.empty()) return;
   TipIndex = TipIndex != 0 ? TipIndex - 1 : static_cast<int32_t>(Tips.size()) - 1;
   ShowCurrentTip();
@@ -165,7 +165,7 @@ void TFmTip::btnPrevTipClick() {
 QString TipsFilePath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/tips.txt"); }
 
 void ShowTipOfDay(QWidget* owner, const QString& path) {
-  auto dialog = std::make_unique<TFmTip>(owner);
+  auto dialog = std::make_unique<TTipDialog>(owner);
   dialog->LoadTips(path);
   dialog->exec();
 }

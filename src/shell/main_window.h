@@ -1,5 +1,5 @@
 #pragma once
-// TLan01: the main window. It hosts one to four search pages as tabs of pgcMain, shares
+// TMainWindow: the main window. It hosts one to four search pages as tabs of pgcMain, shares
 // one menu bar and tool bar among them by pointing the page-specific items at the active
 // page's actions, shows the active page's progress in three status panels, owns the
 // pattern history and the file-mask groups, and loads and saves the window's state.
@@ -9,7 +9,7 @@
 // waits a bounded time for their workers; a page whose workers are still blocked (a slow
 // server) is reported so the caller can end the process without waiting for them.
 //
-// UI thread only. Tdm_icons must exist before the window is created.
+// UI thread only. TIcons must exist before the window is created.
 #include <QMainWindow>
 
 #include <array>
@@ -27,18 +27,18 @@ class QStatusBar;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
-class TLan02;
-class TLanTabSheet;
+class TSearchPage;
+class TSearchTab;
 class TTrayIcon;
 
 inline constexpr int kMaxPages = 4;
 
-class TLan01 : public QMainWindow {
+class TMainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit TLan01(QWidget* parent = nullptr);
-  ~TLan01() override;
+  explicit TMainWindow(QWidget* parent = nullptr);
+  ~TMainWindow() override;
 
   // Persisted state shared by the pages.
   std::vector<std::string> InputHistory;
@@ -91,13 +91,13 @@ class TLan01 : public QMainWindow {
   QAction* BoundAction(QAction* item) const;
 
   int PageCount() const;
-  TLan02* Page(int index) const;
-  TLan02* ActivePage() const;
+  TSearchPage* Page(int index) const;
+  TSearchPage* ActivePage() const;
 
   // Rewrites the three status panels from the active page.
   void RefreshStatus();
   // The pattern box's change handler: the active tab's caption follows the text.
-  void Lan021edtPatternChange(QComboBox* sender);
+  void PagePatternChange(QComboBox* sender);
   // The page-change step: re-points the page items, refills the active page's pattern
   // list, refreshes the status bar.
   void PageChange();
@@ -123,7 +123,7 @@ class TLan01 : public QMainWindow {
   void CreateMenusAndToolBar();
   void ApplyMainSettings();
   void SaveSettingsOnce();
-  TLanTabSheet* Sheet(int index) const;
+  TSearchTab* Sheet(int index) const;
   QAction* NewItem(const QString& name);
   void BindItem(QAction* item, QAction* target);
   void RunBoundAction(QAction* item);

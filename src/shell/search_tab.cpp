@@ -1,18 +1,18 @@
-#include "shell/lan_tab_sheet.h"
+#include "shell/search_tab.h"
 
 #include <QVBoxLayout>
 
-#include "page/lan02.h"
+#include "page/search_page.h"
 
-TLanTabSheet::TLanTabSheet(QWidget* parent, std::vector<std::string>& inputHistory)
+TSearchTab::TSearchTab(QWidget* parent, std::vector<std::string>& inputHistory)
     : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  Page = new TLan02(this, inputHistory);
+  Page = new TSearchPage(this, inputHistory);
   layout->addWidget(Page);
 }
 
-TLanTabSheet::~TLanTabSheet() {
+TSearchTab::~TSearchTab() {
   // The page goes first, while the sheet it fills still exists.
   delete Page;
   Page = nullptr;

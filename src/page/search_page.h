@@ -1,5 +1,5 @@
 #pragma once
-// TLan02: one search page. It owns, for its whole life, one search manager, one result
+// TSearchPage: one search page. It owns, for its whole life, one search manager, one result
 // store, one error log and one TSetting, and presents the store and the log in two
 // virtual lists (lvResults, lvLog). It turns the pattern box and its settings into the
 // root search task, starts and stops the search, follows the notifications of the
@@ -46,33 +46,33 @@ class TSetting;
 inline constexpr int kStartImage = 19;
 inline constexpr int kStopImage = 20;
 
-class TLan02 : public QWidget {
+class TSearchPage : public QWidget {
   Q_OBJECT
 
  public:
   // A change handler of the pattern box (sender: the box).
   using TPatternChange = std::function<void(QComboBox* sender)>;
   // A notification with the page as sender.
-  using TPageEvent = std::function<void(TLan02* sender)>;
+  using TPageEvent = std::function<void(TSearchPage* sender)>;
   // Looks up an image of the shared 16 x 16 image list by slot.
   using TImageSource = std::function<QIcon(int slot)>;
 
   // inputHistory: the main window's pattern history, shared by all pages; it must
   // outlive the page. The page's settings are loaded from the saved defaults.
-  TLan02(QWidget* owner, std::vector<std::string>& inputHistory);
-  ~TLan02() override;
-  TLan02(const TLan02&) = delete;
-  TLan02& operator=(const TLan02&) = delete;
+  TSearchPage(QWidget* owner, std::vector<std::string>& inputHistory);
+  ~TSearchPage() override;
+  TSearchPage(const TSearchPage&) = delete;
+  TSearchPage& operator=(const TSearchPage&) = delete;
 
   // Components.
-  QFrame* Panel1 = nullptr;
-  QLabel* Label1 = nullptr;
+  QFrame* PatternPanel = nullptr;
+  QLabel* PatternLabel = nullptr;
   QComboBox* cmbPattern = nullptr;
   QToolButton* btnSelectMask = nullptr;
   QToolButton* btnStart = nullptr;
   QToolButton* btnStop = nullptr;
   QTableView* lvResults = nullptr;
-  QSplitter* Splitter1 = nullptr;
+  QSplitter* LogSplitter = nullptr;
   QTableView* lvLog = nullptr;
   QMenu* popMain = nullptr;       // the result list's popup menu (filled by its commands)
   QMenu* popFileMasks = nullptr;  // the file-mask group menu

@@ -1,4 +1,4 @@
-#include "shell/lan01.h"
+#include "shell/main_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,7 +21,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "page/lan02.h"
+#include "page/search_page.h"
 #include "page/message_box.h"
 #include "results/lan_error.h"
 #include "settings/main_settings.h"
@@ -30,17 +30,17 @@
 #include "shell/conn_dialog.h"
 #include "shell/html_help.h"
 #include "shell/icons.h"
-#include "shell/lan06.h"
-#include "shell/lan07.h"
-#include "shell/lan_tab_sheet.h"
+#include "shell/options_dialog.h"
+#include "shell/about_box.h"
+#include "shell/search_tab.h"
 #include "shell/texts.h"
-#include "shell/tips.h"
+#include "shell/tip_dialog.h"
 #include "shell/tray_icon.h"
 
 namespace {
 
 QIcon ImageOf(int slot) {
-  Tdm_icons* icons = Tdm_icons::Instance();
+  TIcons* icons = TIcons::Instance();
   return icons != nullptr ? icons->Icon(slot) : QIcon();
 }
 
@@ -60,7 +60,7 @@ QAction* NewAction(QObject* owner, const char* category, const char* caption, co
 
 }  // namespace
 
-TLan01::TLan01(QWidget* parent) : QMainWindow(parent) {
+TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(ApplicationTitle());
   setMinimumSize(500, 400);
   resize(650, 450);
@@ -107,7 +107,7 @@ TLan01::TLan01(QWidget* parent) : QMainWindow(parent) {
   qApp->installEventFilter(this);
 }
 
-TLan01::~TLan01() {
+TMainWindow::~TMainWindow() {
   TrayIcon.reset();  // removes the icon before the settings are saved
   qApp->removeEventFilter(this);
   FinishRun(0);
@@ -119,7 +119,7 @@ TLan01::~TLan01() {
   }
 }
 
-void TLan01::CreateActions() {
+void TMainWindow::CreateActions() {
   actNewPage = NewAction(this, "Actions", "New page", "New page", 9);
   actClosePage = NewAction(this, "Actions", "Close page", "Close page", 16);
   actExit = NewAction(this, "File", "E&xit", "Exit|Quits the application", 1);
@@ -138,22 +138,22 @@ void TLan01::CreateActions() {
   actNull = new QAction(this);
 
   // Every command re-checks its enabling rule right before it runs.
-  const auto wire = [this](QAction* action, void (TLan01::*execute)()) {
+  const auto wire = [this](QAction* action, void (TMainWindow::*execute)()) {
     connect(action, &QAction::triggered, this, [this, action, execute] {
       UpdateActions();
       if (action->isEnabled()) (this->*execute)();
     });
   };
-  wire(actNewPage, &TLan01::actNewPageExecute);
-  wire(actClosePage, &TLan01::actClosePageExecute);
+  wire(actNewPage, &TMainWindow::actNewPageExecute);
+  wire(actClosePage, &TMainWindow::actClosePageExecute);
   connect(actExit, &QAction::triggered, this, &QWidget::close);
-  wire(actOptions, &TLan01::actOptionsExecute);
-  wire(actAbout, &TLan01::actAboutExecute);
-  wire(actHelp, &TLan01::actHelpExecute);
-  wire(actTipOfDay, &TLan01::actTipOfDayExecute);
-  wire(actRestore, &TLan01::actRestoreExecute);
-  wire(actConnDialog, &TLan01::actConnDialogExecute);
-  wire(actDisconnDialog, &TLan01::actDisconnDialogExecute);
+  wire(actOptions, &TMainWindow::actOptionsExecute);
+  wire(actAbout, &TMainWindow::actAboutExecute);
+  wire(actHelp, &TMainWindow::actHelpExecute);
+  wire(actTipOfDay, &TMainWindow::actTipOfDayExecute);
+  wire(actRestore, &TMainWindow::actRestoreExecute);
+  wire(actConnDialog, &TMainWindow::actConnDialogExecute);
+  wire(actDisconnDialog, &TMainWindow::actDisconnDialogExecute);
   connect(actBugReport, &QAction::triggered, this, [this] {
     OpenAddress((std::string("mailto:") + kBugReportAddress).c_str());
   });
@@ -172,7 +172,7 @@ void TLan01::CreateActions() {
   }
 }
 
-QAction* TLan01::NewItem(const QString& name) {
+QAction* TMainWindow::NewItem(const QString& name) {
   auto* item = new QAction(this);
   item->setObjectName(name);
   connect(item, &QAction::triggered, this, [this, item] { RunBoundAction(item); });
@@ -180,7 +180,7 @@ QAction* TLan01::NewItem(const QString& name) {
   return item;
 }
 
-void TLan01::CreateMenusAndToolBar() {
+void TMainWindow::CreateMenusAndToolBar() {
   mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
   mnuFile->addAction(miLoad);
   mnuFile->addAction(miSave);
@@ -258,7 +258,7 @@ void TLan01::CreateMenusAndToolBar() {
 
 // A page-specific item mirrors its action's caption, hint, image and enabled state,
 // and runs it when clicked.
-void TLan01::BindItem(QAction* item, QAction* target) {
+void TMainWindow::BindItem(QAction* item, QAction* target) {
   if (auto link = BindingLinks.find(item); link != BindingLinks.end()) {
     disconnect(link->second);
     BindingLinks.erase(link);
@@ -275,50 +275,50 @@ void TLan01::BindItem(QAction* item, QAction* target) {
   BindingLinks[item] = connect(target, &QAction::changed, item, mirror);
 }
 
-QAction* TLan01::BoundAction(QAction* item) const {
+QAction* TMainWindow::BoundAction(QAction* item) const {
   auto found = Bindings.find(item);
   return found == Bindings.end() ? nullptr : found->second;
 }
 
-void TLan01::RunBoundAction(QAction* item) {
+void TMainWindow::RunBoundAction(QAction* item) {
   QAction* target = BoundAction(item);
   if (target == nullptr || target == actNull) return;
-  if (TLan02* page = ActivePage()) page->UpdateActions();
+  if (TSearchPage* page = ActivePage()) page->UpdateActions();
   if (target->isEnabled()) target->trigger();
 }
 
-TLanTabSheet* TLan01::Sheet(int index) const {
-  return qobject_cast<TLanTabSheet*>(pgcMain->widget(index));
+TSearchTab* TMainWindow::Sheet(int index) const {
+  return qobject_cast<TSearchTab*>(pgcMain->widget(index));
 }
 
-int TLan01::PageCount() const { return pgcMain->count(); }
+int TMainWindow::PageCount() const { return pgcMain->count(); }
 
-TLan02* TLan01::Page(int index) const {
-  TLanTabSheet* sheet = Sheet(index);
+TSearchPage* TMainWindow::Page(int index) const {
+  TSearchTab* sheet = Sheet(index);
   return sheet != nullptr ? sheet->Page : nullptr;
 }
 
-TLan02* TLan01::ActivePage() const { return Page(pgcMain->currentIndex()); }
+TSearchPage* TMainWindow::ActivePage() const { return Page(pgcMain->currentIndex()); }
 
-void TLan01::actNewPageExecute() {
+void TMainWindow::actNewPageExecute() {
   if (PageCount() >= kMaxPages) return;
   actNewPage->setEnabled(false);
-  TLanTabSheet* sheet = nullptr;
+  TSearchTab* sheet = nullptr;
   try {
-    sheet = new TLanTabSheet(pgcMain, InputHistory);
-    TLan02* page = sheet->Page;
+    sheet = new TSearchTab(pgcMain, InputHistory);
+    TSearchPage* page = sheet->Page;
     const QString pattern = QString::fromLocal8Bit(page->PatternText());
     {
       // The tab is added without running the page-change step yet.
       const QSignalBlocker quiet(pgcMain);
       pgcMain->addTab(sheet, pattern.isEmpty() ? QString::fromLatin1(kNoPatternCaption) : pattern);
     }
-    page->SetPatternChange([this](QComboBox* sender) { Lan021edtPatternChange(sender); });
-    page->OnPageChange = [this](TLan02*) { RefreshStatus(); };
+    page->SetPatternChange([this](QComboBox* sender) { PagePatternChange(sender); });
+    page->OnPageChange = [this](TSearchPage*) { RefreshStatus(); };
     page->SetLogHeight(LogHeight);
     page->SetPatternItems(InputHistory);
     page->SetFileMaskGroups(FileMaskGroups);
-    connect(page, &TLan02::ActionsUpdated, this, [this] { ScheduleUpdateActions(); });
+    connect(page, &TSearchPage::ActionsUpdated, this, [this] { ScheduleUpdateActions(); });
     pgcMain->setCurrentWidget(sheet);
     PageChange();
   } catch (const std::exception&) {
@@ -332,11 +332,11 @@ void TLan01::actNewPageExecute() {
   UpdateActions();
 }
 
-void TLan01::actClosePageExecute() {
-  TLan02* page = ActivePage();
+void TMainWindow::actClosePageExecute() {
+  TSearchPage* page = ActivePage();
   if (page == nullptr || page->Searching() || PageCount() < 2) return;
   const int index = pgcMain->currentIndex();
-  TLanTabSheet* sheet = Sheet(index);
+  TSearchTab* sheet = Sheet(index);
   {
     const QSignalBlocker quiet(pgcMain);
     pgcMain->removeTab(index);
@@ -345,8 +345,8 @@ void TLan01::actClosePageExecute() {
   PageChange();
 }
 
-void TLan01::PageChange() {
-  TLan02* page = ActivePage();
+void TMainWindow::PageChange() {
+  TSearchPage* page = ActivePage();
   if (page != nullptr) {
     BindItem(miLoad, page->actLoadFromFile);
     BindItem(miSave, page->actSaveToFile);
@@ -363,8 +363,8 @@ void TLan01::PageChange() {
   ScheduleUpdateActions();
 }
 
-void TLan01::RefreshStatus() {
-  TLan02* page = ActivePage();
+void TMainWindow::RefreshStatus() {
+  TSearchPage* page = ActivePage();
   if (page == nullptr) return;
   StatusPanels[2]->setText(QString::fromLocal8Bit(page->Setting().NetResFullPath));
   StatusPanels[1]->setText(QString::fromLatin1(kResultsPanel) +
@@ -373,36 +373,36 @@ void TLan01::RefreshStatus() {
                            QString::number(page->ActiveThreadCount()));
 }
 
-void TLan01::Lan021edtPatternChange(QComboBox* sender) {
+void TMainWindow::PagePatternChange(QComboBox* sender) {
   const int index = pgcMain->currentIndex();
   if (index < 0 || sender == nullptr) return;
   const QString text = sender->currentText();
   pgcMain->setTabText(index, text.isEmpty() ? QString::fromLatin1(kNoPatternCaption) : text);
 }
 
-void TLan01::StopAllSearches() {
+void TMainWindow::StopAllSearches() {
   for (int i = 0; i < PageCount(); ++i)
-    if (TLan02* page = Page(i); page != nullptr && page->Searching()) page->StopSearch(true);
+    if (TSearchPage* page = Page(i); page != nullptr && page->Searching()) page->StopSearch(true);
 }
 
-void TLan01::ScheduleUpdateActions() {
+void TMainWindow::ScheduleUpdateActions() {
   if (UpdateScheduled) return;
   UpdateScheduled = true;
   QTimer::singleShot(0, this, [this] { UpdateActions(); });
 }
 
-void TLan01::UpdateActions() {
+void TMainWindow::UpdateActions() {
   UpdateScheduled = false;
-  const TLan02* page = ActivePage();
+  const TSearchPage* page = ActivePage();
   actNewPage->setEnabled(PageCount() < kMaxPages);
   actClosePage->setEnabled(PageCount() >= 2 && page != nullptr && !page->Searching());
   actOptions->setEnabled(!OptionsOpen);
 }
 
-void TLan01::closeEvent(QCloseEvent* event) {
+void TMainWindow::closeEvent(QCloseEvent* event) {
   bool searching = false;
   for (int i = 0; i < PageCount(); ++i)
-    if (TLan02* page = Page(i); page != nullptr && page->Searching()) searching = true;
+    if (TSearchPage* page = Page(i); page != nullptr && page->Searching()) searching = true;
   if (searching) {
     if (!AskYesNo(this, QString::fromLatin1(kExitQuestion), QString::fromLatin1(kExitCaption))) {
       event->ignore();
@@ -413,7 +413,7 @@ void TLan01::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void TLan01::changeEvent(QEvent* event) {
+void TMainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() != QEvent::ActivationChange || !isActiveWindow() || !ShowTipAtStartup) return;
   // Cleared first: a failing tip dialog still counts as shown.
@@ -421,7 +421,7 @@ void TLan01::changeEvent(QEvent* event) {
   QTimer::singleShot(0, actTipOfDay, &QAction::trigger);
 }
 
-bool TLan01::eventFilter(QObject* watched, QEvent* event) {
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
   // Every key press passes once through its top-level window before it reaches a widget:
   // F1 there opens the help wherever the focus is; the key still goes on.
   if (event->type() == QEvent::KeyPress && watched->isWindowType()) {
@@ -431,7 +431,7 @@ bool TLan01::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void TLan01::ApplyMainSettings() {
+void TMainWindow::ApplyMainSettings() {
   // Reading stops at the first damaged value; what was read before it is applied.
   const TMainSettings saved = LoadMainSettings();
   if (saved.PlacementFound) {
@@ -445,12 +445,12 @@ void TLan01::ApplyMainSettings() {
   if (saved.Maximised) setWindowState(windowState() | Qt::WindowMaximized);
   if (saved.LogHeight) {
     LogHeight = *saved.LogHeight;
-    if (TLan02* page = ActivePage()) page->SetLogHeight(LogHeight);
+    if (TSearchPage* page = ActivePage()) page->SetLogHeight(LogHeight);
   }
   ShowTipAtStartup = saved.ShowTipAtStartup;
 }
 
-void TLan01::SaveSettingsOnce() {
+void TMainWindow::SaveSettingsOnce() {
   if (SettingsSaved) return;
   SettingsSaved = true;
   TMainWindowState state;
@@ -463,7 +463,7 @@ void TLan01::SaveSettingsOnce() {
   state.Top = bounds.top();
   state.Width = bounds.width();
   state.Height = bounds.height();
-  const TLan02* page = ActivePage();
+  const TSearchPage* page = ActivePage();
   state.LogHeight = page != nullptr ? page->LogHeight() : LogHeight;
   state.InputHistory = InputHistory;
   state.FileMaskGroups = FileMaskGroups;
@@ -475,31 +475,31 @@ void TLan01::SaveSettingsOnce() {
   }
 }
 
-bool TLan01::FinishRun(int timeoutMs) {
+bool TMainWindow::FinishRun(int timeoutMs) {
   SaveSettingsOnce();
   for (int i = 0; i < PageCount(); ++i)
-    if (TLan02* page = Page(i)) page->ShutDown();
+    if (TSearchPage* page = Page(i)) page->ShutDown();
   StopAllSearches();
   QElapsedTimer clock;
   clock.start();
   bool allEnded = true;
   for (int i = 0; i < PageCount(); ++i) {
-    TLan02* page = Page(i);
+    TSearchPage* page = Page(i);
     const int left = std::max<int>(0, timeoutMs - int(clock.elapsed()));
     if (page != nullptr && !page->WaitForSearchEnd(left)) allEnded = false;
   }
   return allEnded;
 }
 
-void TLan01::actOptionsExecute() {
+void TMainWindow::actOptionsExecute() {
   // The options dialog edits the active page's settings. The command stays disabled
   // while it is open.
-  TLan02* page = ActivePage();
+  TSearchPage* page = ActivePage();
   if (page == nullptr) return;
   OptionsOpen = true;
   UpdateActions();
   {
-    TLan06 dialog(this, page->Setting());
+    TOptionsDialog dialog(this, page->Setting());
     dialog.exec();
   }
   OptionsOpen = false;
@@ -507,14 +507,14 @@ void TLan01::actOptionsExecute() {
   UpdateActions();
 }
 
-void TLan01::actAboutExecute() {
-  TLan07 about(this);
+void TMainWindow::actAboutExecute() {
+  TAboutBox about(this);
   about.exec();
 }
 
-void TLan01::actHelpExecute() { ShowProgramHelp(this); }
+void TMainWindow::actHelpExecute() { ShowProgramHelp(this); }
 
-void TLan01::actTipOfDayExecute() {
+void TMainWindow::actTipOfDayExecute() {
   try {
     ShowTipOfDay(this);
   } catch (const TLanError& error) {
@@ -522,13 +522,13 @@ void TLan01::actTipOfDayExecute() {
   }
 }
 
-void TLan01::actRestoreExecute() { TrayIcon->BringToFront(); }
+void TMainWindow::actRestoreExecute() { TrayIcon->BringToFront(); }
 
-void TLan01::actConnDialogExecute() { ShowConnectDialog(this); }
+void TMainWindow::actConnDialogExecute() { ShowConnectDialog(this); }
 
-void TLan01::actDisconnDialogExecute() { ShowDisconnectDialog(this); }
+void TMainWindow::actDisconnDialogExecute() { ShowDisconnectDialog(this); }
 
-void TLan01::OpenAddress(const char* address) {
+void TMainWindow::OpenAddress(const char* address) {
   // Like the shell's "open": the outcome is not examined.
   OpenUrl(QUrl(QString::fromLatin1(address)));
 }

@@ -1,5 +1,5 @@
 #pragma once
-// TLan06: the modal "Options" dialog. It edits one search page's TSetting (where to search
+// TOptionsDialog: the modal "Options" dialog. It edits one search page's TSetting (where to search
 // and the filters) and the program-wide options, and on "Ok" may save either group of the
 // page's settings as the defaults for new pages. Nothing changes before "Ok" passes
 // validation; "Cancel", Esc and the close box change nothing.
@@ -90,20 +90,20 @@ class TNetNode : public QTreeWidgetItem {
   void SetChildrenMark(bool on);
 };
 
-class TLan06 : public QDialog {
+class TOptionsDialog : public QDialog {
   Q_OBJECT
 
  public:
   // Shows setting and options; the dialog is filled before it is shown.
-  TLan06(QWidget* owner, TSetting& setting, TProgramOptions& options, TRegistryHive& hive,
+  TOptionsDialog(QWidget* owner, TSetting& setting, TProgramOptions& options, TRegistryHive& hive,
          TNodeLister lister = PlatformNodeLister());
   // The same over the process's options and the user's settings file.
-  TLan06(QWidget* owner, TSetting& setting);
-  ~TLan06() override;
+  TOptionsDialog(QWidget* owner, TSetting& setting);
+  ~TOptionsDialog() override;
 
   // Tab "Network".
   QTabWidget* PageControl = nullptr;
-  QLineEdit* Edit1 = nullptr;
+  QLineEdit* LocationEdit = nullptr;
   QTreeWidget* tvNet = nullptr;
   QCheckBox* chbDefaultNetwork = nullptr;
   // Tab "Filters".
