@@ -6,6 +6,8 @@ packages=(
   cmake g++ pkg-config ninja-build googletest libgtest-dev
   qt6-base-dev libgl-dev
   libsmbclient-dev
+  nlohmann-json3-dev     # the command line's JSON output
+  python3                # tests read the JSON and CSV output back with Python's parsers
   samba smbclient        # a real smbd on loopback for the network tests
   iproute2               # network namespaces for the workgroup-browsing test
   fd-find findutils      # the benchmarks compare against fd and find

@@ -21,12 +21,12 @@ bool EndsWithXml(const std::string& fileName) {
 
 // Runs one file operation; its failure is reported on err and gives status 1.
 template <class Operation>
-int ReportFailure(std::FILE* err, Operation&& operation) {
+int ReportFailure(const TCliOptions& options, std::FILE* err, Operation&& operation) {
   try {
     operation();
     return 0;
   } catch (const TLanError& error) {
-    std::fprintf(err, "lanternquest-cli: %s\n", error.what());
+    WriteCliError(options.Format, error.what(), err);
     return 1;
   }
 }
@@ -46,6 +46,10 @@ int32_t ParseSortKey(const std::string& option, const std::string& text) {
 }
 
 void PrintCliResult(const TCliOptions& options, const TSearchResult& result, std::FILE* out) {
+  if (options.Format != TOutputFormat::Plain) {
+    WriteStructuredResult(options.Format, result, out);
+    return;
+  }
   if (result.Path) std::fwrite(result.Path->data(), 1, result.Path->size(), out);
   std::fwrite(result.Name.data(), 1, result.Name.size(), out);
   if (options.Long) {
@@ -65,10 +69,10 @@ int FinishCliResults(const TCliOptions& options, TResultManager& store, size_t p
   for (size_t i = printed; i < store.Count(); ++i) PrintCliResult(options, store.Item(i), out);
   int status = 0;
   if (!options.SaveFile.empty()) {
-    status |= ReportFailure(err, [&] { store.SaveToFile(options.SaveFile); });
+    status |= ReportFailure(options, err, [&] { store.SaveToFile(options.SaveFile); });
   }
   if (!options.ExportFile.empty()) {
-    status |= ReportFailure(err, [&] {
+    status |= ReportFailure(options, err, [&] {
       if (EndsWithXml(options.ExportFile)) {
         store.ExportToXML(options.ExportFile);
       } else {
@@ -81,7 +85,8 @@ int FinishCliResults(const TCliOptions& options, TResultManager& store, size_t p
 
 int RunCliLoad(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   TResultManager store;
-  if (ReportFailure(err, [&] { store.LoadFromFile(options.LoadFile); }) != 0) return 1;
+  BeginStructuredOutput(options.Format, out);
+  if (ReportFailure(options, err, [&] { store.LoadFromFile(options.LoadFile); }) != 0) return 1;
   if (!options.Pattern.empty()) {
     std::vector<TMask> masks;
     for (const std::string& mask : SplitMasks(options.Pattern)) masks.emplace_back(mask);
@@ -98,7 +103,7 @@ int RunCliLoad(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   const int status = FinishCliResults(options, store, 0, out, err);
   std::fflush(out);
   if (std::ferror(out)) {
-    std::fprintf(err, "lanternquest-cli: cannot write the results\n");
+    WriteCliError(options.Format, "cannot write the results", err);
     return 1;
   }
   return status;

@@ -44,6 +44,8 @@ const TCliOption kOptions[] = {
      [](TCliOptions& o, const std::string& n, const std::string& v) { o.Threads = static_cast<int32_t>(ParseInteger(n, v, 1, 12)); }},
     {'l', "long", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Long = true; }},
     {'0', "print0", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Print0 = true; }},
+    {0, "format", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.Format = ParseOutputFormat(n, v); }},
     {0, "save", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.SaveFile = v; }},
     {0, "export", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.ExportFile = v; }},
     {0, "load", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.LoadFile = v; }},
@@ -166,6 +168,9 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
     }
   }
   if (options.Help || options.Version) return options;
+  if (options.Format != TOutputFormat::Plain && (options.Long || options.Print0))
+    throw TUsageError(std::string(options.Long ? "--long" : "--print0") +
+                      " does not go with --format json or csv");
   if (!options.LoadFile.empty()) {
     if (positional.size() > 1) throw TUsageError("LOCATION is not allowed with --load");
     if (positional.empty()) options.Pattern.clear();  // no filter: every loaded result
@@ -206,6 +211,11 @@ std::string CliUsage() {
          "  -j, --threads N         folders searched at once, 1 to 12 (default 12)\n"
          "  -l, --long              tab-separated: name, size, date, time, attributes\n"
          "  -0, --print0            end each name with NUL instead of a newline\n"
+         "      --format FORM       plain (default), json (JSON Lines: path, size, mtime,\n"
+         "                          attributes; errors on stderr as JSON Lines too) or csv\n"
+         "                          (RFC 4180 with a header row). A name that is not\n"
+         "                          valid UTF-8 shows U+FFFD for its invalid bytes and\n"
+         "                          comes exactly, base64-encoded, in path_base64\n"
          "      --save FILE         write the results as a result file (.dat)\n"
          "      --export FILE       write an HTML report, or XML when FILE ends in .xml\n"
          "                          (any letter case)\n"

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_output.h"
+
 // A bad command line; what() names the problem. The program exits with status 2.
 class TUsageError : public std::runtime_error {
  public:
@@ -24,6 +26,7 @@ struct TCliOptions {
   int32_t Threads = 12;
   bool Long = false;            // tab-separated name, size, date, time, attributes
   bool Print0 = false;          // NUL after each name instead of a newline
+  TOutputFormat Format = TOutputFormat::Plain;  // --format: json and csv replace the above
   bool Help = false;
   bool Version = false;
   std::string SaveFile;         // --save: write the results as a result file

@@ -42,7 +42,7 @@ class TResultPrinter {
 // Whether anything asked for shows or keeps a result's size, time or attributes. When
 // nothing does, the walker need not stat each result.
 bool NeedsDetails(const TCliOptions& options) {
-  return options.Long || options.SortKey != 0 || !options.SaveFile.empty() ||
+  return options.Long || options.Format != TOutputFormat::Plain || options.SortKey != 0 || !options.SaveFile.empty() ||
          !options.ExportFile.empty();
 }
 
@@ -63,11 +63,12 @@ PSearchTask RootTask(const TCliOptions& options) {
 
 int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   if (!IsNetworkLocation(options.Location) && !OpenDirListing(options.Location)) {
-    std::fprintf(err, "lanternquest-cli: cannot list folder \"%s\": %s\n", options.Location.c_str(),
-                 std::strerror(errno));
+    const std::string reason = std::strerror(errno);
+    WriteCliError(options.Format, "cannot list folder \"" + options.Location + "\": " + reason, err);
     return 1;
   }
   PrepareCliNetwork(options);
+  BeginStructuredOutput(options.Format, out);
   // No state of this program is bound to one thread, so every hand-off runs on the
   // worker that asks for it, serialised by one lock.
   TDirectUiThread uiThread;
@@ -92,7 +93,7 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   errorLog.OnChange = [&](TLogger* log) {
     progress.Clear();
     for (; logLinesPrinted < log->Count(); ++logLinesPrinted)
-      std::fprintf(err, "%s\n", log->Line(logLinesPrinted).c_str());
+      WriteLogLine(options.Format, log->Line(logLinesPrinted), err);
   };
   store.OnChange = [&](TResultManager* changed) {
     if (options.SortKey == 0) printer.PrintNew(*changed);
@@ -114,7 +115,7 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
       std::unique_lock<std::mutex> lock(doneLock);
       doneSignal.wait(lock, [&] { return done; });
     } catch (const std::exception& error) {
-      std::fprintf(err, "lanternquest-cli: %s\n", error.what());
+      WriteCliError(options.Format, error.what(), err);
       status = 1;
     }
     // Destroying the manager waits until every worker is gone.
@@ -123,7 +124,7 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   if (status == 0) status = FinishCliResults(options, store, printer.Printed, out, err);
   std::fflush(out);
   if (std::ferror(out)) {
-    std::fprintf(err, "lanternquest-cli: cannot write the results\n");
+    WriteCliError(options.Format, "cannot write the results", err);
     return 1;
   }
   return status;

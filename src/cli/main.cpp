@@ -8,6 +8,7 @@
 
 #include "cli/cli_files.h"
 #include "cli/cli_options.h"
+#include "cli/cli_output.h"
 #include "cli/cli_search.h"
 
 int main(int argc, char** argv) {
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
     if (!options.LoadFile.empty()) return RunCliLoad(options, stdout, stderr);
     return RunCliSearch(options, stdout, stderr);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "lanternquest-cli: %s\n", error.what());
+    WriteCliError(options.Format, error.what(), stderr);
     return 1;
   }
 }
