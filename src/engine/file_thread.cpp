@@ -38,7 +38,8 @@ void TFileThread::Run() {
 void TFileThread::WalkFolder(const std::string& folder) {
   FlushResults(false);
   if (MaskIndex == 0) {
-    Listing = OpenDirListing(folder);
+    Listing = OpenDirListing(folder, Task->ParentFolder);
+    Task->ParentFolder.reset();  // the parent's descriptor may close now
     if (!Listing) return;
     TDirEntry entry;
     while (Listing->Next(entry)) {
@@ -66,6 +67,7 @@ void TFileThread::WalkFolder(const std::string& folder) {
     if (!Terminated() && MaskIndex == 0 && IsSubFolder(entry)) {
       PSearchTask child = CopyTask(*Task);
       child->Path = folder + entry.Name;
+      child->ParentFolder = Listing->Folder();
       Manager.AddTask(std::move(child));
     }
     if (Terminated()) break;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dir_listing.h"
 #include "platform/netresource.h"
 
 // Attribute bits tested by the filter.
@@ -28,10 +29,13 @@ struct TSearchTask {
   int32_t FileTimeType = 0;  // 0 modified, 1 created; carried along, not consulted
   double FileTimeFrom = 0.0; // effective only when != 0.0
   double FileTimeTo = 0.0;   // effective only when != 0.0
+  // The open parent folder of a local sub-folder task, which Path's last name is opened
+  // relative to; null for the root task, network tasks, and when none could be kept open.
+  POpenFolder ParentFolder;
 };
 using PSearchTask = std::unique_ptr<TSearchTask>;
 
 // A child task of source: the same Mask and criteria (FileAttr through FileTimeTo), no
-// NetResource and an empty Path. The caller then sets Path (a folder child) or
+// NetResource, an empty Path and no ParentFolder. The caller then sets Path (a folder child) or
 // NetResource (a network child). The child shares nothing with source.
 PSearchTask CopyTask(const TSearchTask& source);

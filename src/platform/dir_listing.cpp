@@ -2,7 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 
 #include "platform/dos_time.h"
 #include "platform/smb_listing.h"
@@ -19,18 +25,110 @@ uint32_t AttrFromMode(mode_t mode) {
   return attr;
 }
 
-// A local folder read with readdir; details come from fstatat relative to the open
-// folder, so a long path is resolved once.
+// Folders open in the process, and how many it may keep open for sub-folders still to
+// be listed: a quarter of the descriptor limit, so that saving a file or opening a
+// connection never finds none left.
+std::atomic<int> OpenFolderCount{0};
+
+int OpenFolderLimit() {
+  static const int limit = [] {
+    rlimit descriptors{};
+    if (getrlimit(RLIMIT_NOFILE, &descriptors) != 0 || descriptors.rlim_cur == RLIM_INFINITY) return 1024;
+    return static_cast<int>(std::clamp<rlim_t>(descriptors.rlim_cur / 4, 16, 1024));
+  }();
+  return limit;
+}
+
+constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+
+// The last name of folder, without the separator folder may end with.
+std::string LastName(const std::string& folder) {
+  size_t end = folder.size();
+  while (end > 0 && folder[end - 1] == '/') --end;
+  const size_t slash = folder.rfind('/', end == 0 ? 0 : end - 1);
+  const size_t begin = slash == std::string::npos ? 0 : slash + 1;
+  return end > begin ? folder.substr(begin, end - begin) : std::string();
+}
+
+// Closes fd without changing errno (the caller reports the error of an earlier call).
+void CloseKeepingErrno(int fd) {
+  const int saved = errno;
+  close(fd);
+  errno = saved;
+}
+
+// Opens path one name at a time, each relative to the folder before it: how a path
+// longer than the kernel's limit is opened.
+int OpenNameByName(const std::string& path) {
+  int fd = open(path[0] == '/' ? "/" : ".", kOpenFlags);
+  size_t begin = 0;
+  while (fd >= 0 && begin < path.size()) {
+    size_t end = path.find('/', begin);
+    if (end == std::string::npos) end = path.size();
+    if (end > begin) {
+      const int next = openat(fd, path.substr(begin, end - begin).c_str(), kOpenFlags);
+      CloseKeepingErrno(fd);
+      fd = next;
+    }
+    begin = end + 1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+class TOpenFolder {
+ public:
+  explicit TOpenFolder(int fd) : Fd(fd) { OpenFolderCount.fetch_add(1, std::memory_order_relaxed); }
+  ~TOpenFolder() {
+    close(Fd);
+    OpenFolderCount.fetch_sub(1, std::memory_order_relaxed);
+  }
+  TOpenFolder(const TOpenFolder&) = delete;
+  TOpenFolder& operator=(const TOpenFolder&) = delete;
+
+  const int Fd;
+};
+
+namespace {
+
+int OpenLocalFolder(const std::string& folder, const TOpenFolder* parent) {
+  if (parent != nullptr) {
+    const std::string name = LastName(folder);
+    if (!name.empty() && name != "." && name != "..") {
+      const int fd = openat(parent->Fd, name.c_str(), kOpenFlags | O_NOFOLLOW);
+      if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
+    }
+  }
+  const std::string path = folder.empty() ? std::string(".") : folder;
+  const int fd = open(path.c_str(), kOpenFlags);
+  if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+  return OpenNameByName(path);
+}
+
+// A local folder read straight from the kernel in large blocks (no stdio-like directory
+// stream, which would stat the folder and query its flags first); details come from
+// fstatat relative to the open folder.
 class TLocalDirListing final : public TDirListing {
  public:
-  explicit TLocalDirListing(DIR* dir) : Dir(dir) {}
-  ~TLocalDirListing() override { closedir(Dir); }
+  explicit TLocalDirListing(std::shared_ptr<TOpenFolder> folder)
+      : Open(std::move(folder)), Block(new char[kBlockSize]) {}
   TLocalDirListing(const TLocalDirListing&) = delete;
   TLocalDirListing& operator=(const TLocalDirListing&) = delete;
 
   bool Next(TDirEntry& entry) override {
-    const dirent* raw = readdir(Dir);
-    if (raw == nullptr) return false;
+    while (Offset >= Filled) {
+      if (AtEnd) return false;
+      const ssize_t read = getdents64(Open->Fd, Block.get(), kBlockSize);
+      if (read <= 0) {
+        AtEnd = true;
+        return false;
+      }
+      Filled = static_cast<size_t>(read);
+      Offset = 0;
+    }
+    const auto* raw = reinterpret_cast<const dirent64*>(Block.get() + Offset);
+    Offset += raw->d_reclen;
     entry = TDirEntry{};
     entry.Name = raw->d_name;
     if (!entry.Name.empty() && entry.Name[0] == '.') entry.Attr |= kAttrHidden;
@@ -62,11 +160,11 @@ class TLocalDirListing final : public TDirListing {
     entry.Detailed = true;
     struct stat info {};
     // A link shows what it points to; a dangling link shows itself.
-    if (fstatat(dirfd(Dir), entry.Name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (fstatat(Open->Fd, entry.Name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return;
     if (S_ISLNK(info.st_mode)) {
       entry.IsLink = true;
       struct stat target {};
-      if (fstatat(dirfd(Dir), entry.Name.c_str(), &target, 0) == 0) info = target;
+      if (fstatat(Open->Fd, entry.Name.c_str(), &target, 0) == 0) info = target;
     }
     entry.Attr = AttrFromMode(info.st_mode) | (entry.Attr & kAttrHidden);
     entry.KnownAttr = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive;
@@ -76,8 +174,21 @@ class TLocalDirListing final : public TDirListing {
     entry.DosTime = UnixTimeToDosDateTime(info.st_mtim.tv_sec);
   }
 
+  POpenFolder Folder() override {
+    if (OpenFolderCount.load(std::memory_order_relaxed) > OpenFolderLimit()) return nullptr;
+    return Open;
+  }
+
  private:
-  DIR* const Dir;
+  // One block holds the entries of most folders, so a listing is usually two reads: the
+  // entries, then the end.
+  static constexpr size_t kBlockSize = 32 * 1024;
+
+  const std::shared_ptr<TOpenFolder> Open;
+  const std::unique_ptr<char[]> Block;
+  size_t Filled = 0;  // bytes of Block holding entries
+  size_t Offset = 0;  // the next entry's place in Block
+  bool AtEnd = false;
 };
 
 }  // namespace
@@ -86,11 +197,9 @@ bool IsUncPath(const std::string& path) { return path.size() >= 2 && path[0] == 
 
 char PathSeparatorOf(const std::string& folder) { return IsUncPath(folder) ? '\\' : '/'; }
 
-std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder) {
+std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder, const POpenFolder& parent) {
   if (IsUncPath(folder)) return OpenSmbDirListing(folder);
-  const std::string path = folder.empty() ? std::string(".") : folder;
-  // opendir opens with O_DIRECTORY | O_CLOEXEC itself: no extra fstat or fcntl per folder.
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return nullptr;
-  return std::make_unique<TLocalDirListing>(dir);
+  const int fd = OpenLocalFolder(folder, parent.get());
+  if (fd < 0) return nullptr;
+  return std::make_unique<TLocalDirListing>(std::make_shared<TOpenFolder>(fd));
 }

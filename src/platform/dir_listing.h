@@ -6,6 +6,11 @@
 // Reading a local entry's size, time or read-only bit costs a stat, so a listing may hand
 // out entries whose details are not filled yet; Detail fills them on demand. Cheap bits
 // (directory, hidden, system) are known as soon as the entry is read.
+//
+// A local folder stays open while its sub-folders wait to be listed (TOpenFolder), and
+// each sub-folder is opened by its own name relative to it: the kernel resolves one name
+// instead of the whole path, and folders whose full path is longer than the system's
+// path limit are listed like any other.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,7 +36,14 @@ struct TDirEntry {
   bool IsWalkableFolder() const { return (Attr & kAttrDirectory) != 0 && !IsLink; }
 };
 
-// An open listing. Not thread-safe: one thread reads it. Destroying it closes it.
+// An open local folder, shared by the listings of its sub-folders that are still to be
+// opened; the descriptor closes with the last holder. Any thread may open a sub-folder
+// relative to it while another reads the folder's own listing.
+class TOpenFolder;
+using POpenFolder = std::shared_ptr<const TOpenFolder>;
+
+// An open listing. Not thread-safe: one thread reads it. Destroying it closes it (the
+// folder itself stays open while someone holds Folder()).
 class TDirListing {
  public:
   virtual ~TDirListing() = default;
@@ -41,12 +53,19 @@ class TDirListing {
   // Fills an entry read from this listing: size, time and every attribute bit, and
   // marks it Detailed. An entry that vanished keeps what is known and is marked Detailed.
   virtual void Detail(TDirEntry& entry) = 0;
+  // The open folder, to open sub-folders relative to; null for a network folder, and
+  // when the process already keeps as many folders open as it allows itself (a quarter
+  // of its descriptor limit, at most 1024): the sub-folders are then opened by path.
+  virtual POpenFolder Folder() { return nullptr; }
 };
 
 // Opens folder (a local path, or a UNC path such as \\host\share\dir) for listing. The
 // folder may end with its separator or not. nullptr when it cannot be listed (missing,
-// not a folder, no access, unreachable).
-std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder);
+// not a folder, no access, unreachable). With parent (the Folder() of the listing of
+// folder's parent), the folder's last name is opened relative to parent; a link is then
+// never followed. Without one, or when that fails for want of descriptors, the path is
+// opened, name by name from the root when it is longer than the path limit.
+std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder, const POpenFolder& parent = nullptr);
 
 // True for a UNC path (two leading backslashes).
 bool IsUncPath(const std::string& path);

@@ -1,8 +1,12 @@
 // The folder walker against real temporary trees: results equal an independent walk,
 // one delivery per entry, batch sizes, breadth-first order, and the cases where nothing
 // may be found.
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <climits>
 
 #include <algorithm>
 #include <filesystem>
@@ -309,3 +313,62 @@ TEST(FileThread, StoreWithoutDetailsGetsTheSameResultsWithoutSizeAndTime) {
 }
 
 }  // namespace
+
+// Removes a tree however deep, one folder at a time relative to its parent (a path
+// longer than the kernel's limit cannot be removed by name).
+void RemoveTreeAt(int parentFd, const char* name) {
+  const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    DIR* dir = fdopendir(fd);
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+      if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") names.push_back(entry->d_name);
+    }
+    for (const std::string& child : names) {
+      if (unlinkat(fd, child.c_str(), 0) != 0) RemoveTreeAt(fd, child.c_str());
+    }
+    closedir(dir);
+  }
+  unlinkat(parentFd, name, AT_REMOVEDIR);
+}
+
+// A chain of folders whose full paths run far past the kernel's path limit: every file
+// is found, whether a folder is reached through its parent or by its whole path.
+TEST(FileThread, FindsFilesBelowThePathLimit) {
+  constexpr int kDepth = 300;
+  const std::string level = "a-folder-name-of-some-length";
+  TTempTree tree;
+  const int rootFd = open(tree.Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(rootFd, 0);
+  std::string deepest = tree.Root;
+  int fd = dup(rootFd);
+  for (int depth = 0; depth <= kDepth; ++depth) {
+    close(openat(fd, "f.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (depth == kDepth) break;
+    ASSERT_EQ(mkdirat(fd, level.c_str(), 0755), 0);
+    const int next = openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+    deepest += "/" + level;
+  }
+  close(fd);
+  ASSERT_GT(deepest.size(), size_t{PATH_MAX});
+
+  for (int threads : {1, 2}) {
+    TSearchRig rig(THandOff::Direct);
+    rig.Manager->MaxThreads = threads;
+    rig.Run(TSearchRig::Task(tree.Root, "*.txt"));
+    EXPECT_EQ(rig.Store.Count(), size_t{kDepth + 1}) << threads << " threads";
+    const std::vector<std::string> found = rig.FullNames();
+    EXPECT_EQ(std::count(found.begin(), found.end(), deepest + "/f.txt"), 1);
+  }
+  std::unique_ptr<TDirListing> listing = OpenDirListing(deepest + "/");
+  ASSERT_TRUE(listing);
+  std::vector<std::string> names;
+  for (TDirEntry entry; listing->Next(entry);) names.push_back(entry.Name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "f.txt"}));
+
+  RemoveTreeAt(rootFd, level.c_str());
+  close(rootFd);
+}
