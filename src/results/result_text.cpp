@@ -25,23 +25,43 @@ std::string AttrToText(uint32_t a) {
 }
 
 std::string DateToText(double dateTime) {
+  if (!std::isfinite(dateTime)) return {};
   const TDateTimeParts parts = DecodeDateTime(dateTime);
   return FormatShortDate(parts.Year, parts.Month, parts.Day);
 }
 
 std::string TimeToText(double dateTime) {
+  if (!std::isfinite(dateTime)) return {};
   const TDateTimeParts parts = DecodeDateTime(dateTime);
   return FormatLongTime(parts.Hour, parts.Minute, parts.Second);
 }
 
+namespace {
+
+// Orders a non-finite date-time (any 8 bytes of a result file load as one) before every
+// finite one, all non-finite ones alike. 2 when both are finite and the caller decides.
+int CompareFiniteness(double a, double b) {
+  const bool finiteA = std::isfinite(a);
+  const bool finiteB = std::isfinite(b);
+  if (finiteA && finiteB) return 2;
+  if (finiteA == finiteB) return 0;
+  return finiteA ? 1 : -1;
+}
+
+}  // namespace
+
 int CompareDateOnly(double a, double b) {
-  if (std::trunc(a) == std::trunc(b)) return 0;
-  return a >= b ? 1 : -1;
+  if (const int c = CompareFiniteness(a, b); c != 2) return c;
+  const double dayA = std::trunc(a);
+  const double dayB = std::trunc(b);
+  return dayA == dayB ? 0 : (dayA > dayB ? 1 : -1);
 }
 
 int CompareTimeOnly(double a, double b) {
-  const double fa = a - std::trunc(a);
-  const double fb = b - std::trunc(b);
-  if (std::fabs(fa - fb) < 1.0 / 86'400'000.0) return 0;
-  return fa >= fb ? 1 : -1;
+  if (const int c = CompareFiniteness(a, b); c != 2) return c;
+  // Whole milliseconds of the day: equal counts are the same time, and unlike a
+  // "closer than a millisecond" test this equality is transitive.
+  const auto msA = std::llround((a - std::trunc(a)) * 86'400'000.0);
+  const auto msB = std::llround((b - std::trunc(b)) * 86'400'000.0);
+  return msA == msB ? 0 : (msA > msB ? 1 : -1);
 }

@@ -14,9 +14,10 @@
 
 // The quicksort over the positions 0 .. count - 1 of any sequence: compare(i, j) orders
 // the elements now at positions i and j (negative, zero or positive) and swap(i, j)
-// exchanges them. compare must give the same answer for the same two elements every
-// time; it need not be transitive (the scans only ever stop on direct comparisons).
-// Two sequences whose comparisons give the same signs end in the same arrangement.
+// exchanges them. Two sequences whose comparisons give the same signs end in the same
+// arrangement. Only a strict weak order gives a sorted result, but whatever compare
+// answers (even an element unequal to itself) the sort ends and never reaches a
+// position outside 0 .. count - 1: the scans stop at the ends of their range.
 template <class Compare, class Swap>
 void QuickSortPositions(size_t count, Compare&& compare, Swap&& swap) {
   struct TSorter {
@@ -29,8 +30,8 @@ void QuickSortPositions(size_t count, Compare&& compare, Swap&& swap) {
         // The pivot is an element, not a position: follow it when a swap moves it.
         ptrdiff_t pivot = l + (r - l) / 2;
         do {
-          while (CompareAt(i, pivot) < 0) ++i;
-          while (CompareAt(j, pivot) > 0) --j;
+          while (i < r && CompareAt(i, pivot) < 0) ++i;
+          while (j > l && CompareAt(j, pivot) > 0) --j;
           if (i <= j) {
             if (i != j) {
               SwapAt(i, j);

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -48,7 +49,8 @@ class TStableList {
   // Elements that readers may access. Safe from any thread.
   size_t Count() const { return Size.load(std::memory_order_acquire); }
 
-  // Element i < Count(). Safe from any thread while one writer appends.
+  // Element i < Count(). Safe from any thread while one writer appends. Throws
+  // std::out_of_range for i >= Count() rather than reading past the storage.
   const T& At(size_t i) const { return *Locate(i); }
   // Mutable access for exclusive use (sorting).
   T& At(size_t i) { return *Locate(i); }
@@ -118,6 +120,7 @@ class TStableList {
   }
 
   T* Locate(size_t i) const {
+    if (i >= Size.load(std::memory_order_acquire)) throw std::out_of_range("TStableList::At");
     const auto [segment, offset] = SegmentOf(i);
     TDirectory* dir = Directory.load(std::memory_order_acquire);
     return dir->Segments[segment].load(std::memory_order_acquire) + offset;

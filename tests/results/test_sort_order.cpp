@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "platform/locale_text.h"
 #include "results/result_manager.h"
+#include "results/result_text.h"
 #include "results/sorted_list.h"
 #include "support/compiled_locale.h"
 
@@ -98,6 +101,62 @@ TEST(SortOrderCollating, FastSortsEndWhereTheComparatorsQuicksortEnds) {
   if (!UseCompiledUtf8Locale("en_US")) GTEST_SKIP() << "no localedef or locale sources";
   ExpectSameOrderAsComparator();
   SetUserLocaleForTesting("");
+}
+
+// A comparison that answers at random, or always "less" (an element unequal to itself),
+// must neither hang the sort nor make it touch a position outside the list.
+TEST(SortedList, AnyComparisonStaysInsideTheList) {
+  std::mt19937 random(7);
+  for (const int mode : {-1, 1, 0}) {
+    for (const size_t count : {size_t{1}, size_t{2}, size_t{3}, size_t{50}, size_t{1000}}) {
+      std::vector<int> items(count);
+      const auto at = [&](ptrdiff_t i) -> int& { return items.at(static_cast<size_t>(i)); };
+      QuickSortPositions(
+          count,
+          [&](ptrdiff_t i, ptrdiff_t j) {
+            at(i), at(j);
+            return mode != 0 ? mode : static_cast<int>(random() % 3) - 1;
+          },
+          [&](ptrdiff_t i, ptrdiff_t j) { std::swap(at(i), at(j)); });
+    }
+  }
+}
+
+// Dates that no clock gives (any eight bytes of a result file load as a date) sort
+// together before every real date, show as blank, and leave a sorted list sorted.
+TEST(SortOrderDates, NonFiniteDatesSortFirstAndEveryPairIsInOrder) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::mt19937 random(11);
+  std::vector<double> dates = {nan, -nan, inf, -inf, 0.0, -0.5, 0.5, -1.25, 1e300, -1e300};
+  for (int i = 0; i < 300; ++i) {
+    // Same days at close times (a few microseconds apart) and some non-finite values.
+    const double day = static_cast<double>(45000 + random() % 3);
+    const double time = static_cast<double>(random() % 2000) / 86'400'000.0 / 7.0;
+    dates.push_back(i % 23 == 0 ? nan : day + time);
+  }
+  EXPECT_EQ(DateToText(nan), "");
+  EXPECT_EQ(TimeToText(-inf), "");
+  for (const int32_t key : {skDate, -skDate, skTime, -skTime}) {
+    SCOPED_TRACE("key " + std::to_string(key));
+    TResultManager store;
+    for (const double date : dates) {
+      auto record = std::make_unique<TSearchResult>();
+      record->DateTime = date;
+      store.AddResults(1, &record);
+    }
+    store.SortKey = key;
+    store.Sort();
+    ASSERT_EQ(store.Count(), dates.size());
+    for (size_t i = 0; i < store.Count(); ++i) {
+      for (size_t j = i + 1; j < store.Count(); ++j) {
+        ASSERT_LE(TResultManager::CompareResults(key, store.Item(i), store.Item(j)), 0) << i << " " << j;
+      }
+    }
+    if (key > 0) {
+      for (size_t i = 0; i < 5; ++i) EXPECT_FALSE(std::isfinite(store.Item(i).DateTime)) << i;
+    }
+  }
 }
 
 // Permute applies a position -> element map along cycles, including fixed points.
