@@ -5,6 +5,14 @@
 // successful Commit (an error, an exception on the way) removes its temporary file, so a
 // failure never leaves a partial file behind nor destroys the old one.
 //
+// The temporary file has no name while it is written (O_TMPFILE) and gets one only in
+// Commit, just before the rename, so a writer that is killed leaves nothing. Where the
+// file system cannot make unnamed files it is a hidden ".NAME.lq-PID-N.tmp"; such files
+// left by a killed writer are removed by the next writer into that folder.
+//
+// A target that is a symbolic link is written through: the file the link leads to is
+// replaced and the link stays.
+//
 // A target that exists but must not be replaced is refused before anything is written:
 // one that is read-only (its owner has no write permission: the read-only attribute of
 // the folder listing) or that is not a regular file. This keeps "saving over a read-only
@@ -49,15 +57,20 @@ class TAtomicFile {
   // is as it was. Call at most once.
   void Commit();
 
+  // The file replaced: the name given, or the file its links lead to.
   const std::string& TargetName() const { return Target; }
 
  private:
+  void CreateNamedTemp(TAtomicFileError::TStep failStep);
+  bool NameUnnamedFile();
   void Flush();
   void Discard() noexcept;
 
   std::string Target;
-  std::string TempName;
+  std::string Folder;    // the target's folder
+  std::string TempName;  // the temporary file's name once it has one
   int Fd = -1;
+  bool Unnamed = false;  // Fd is an O_TMPFILE file, named only in Commit
   bool Committed = false;
   std::string Buffer;  // bytes not yet handed to the file
 };

@@ -1,11 +1,16 @@
 // The result file: its bytes, its reader's tolerance and refusals, and replacing the
 // target only when the whole file has been written.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/atomic_file.h"
 #include "results/lan_error.h"
@@ -305,4 +310,58 @@ TEST(AtomicFile, WriterDroppedWithoutCommitLeavesNothing) {
     file.Commit();
   }
   EXPECT_EQ(ReadBytes(longName), "x");
+}
+
+namespace {
+
+// The id of a process that has ended.
+pid_t DeadProcessId() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+}  // namespace
+
+// A save through a symbolic link (and a chain of them) replaces the file it leads to
+// and keeps the links.
+TEST(AtomicFile, WritesThroughSymbolicLinks) {
+  TTempFolder folder;
+  WriteBytes(folder / "real.dat", "old");
+  std::filesystem::create_symlink("real.dat", folder / "link.dat");
+  std::filesystem::create_symlink(folder / "link.dat", folder / "link2.dat");
+  TResultManager store;
+  FillStore(store, 1);
+  store.SaveToFile(folder / "link2.dat");
+  EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.dat"));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder / "link2.dat"));
+  EXPECT_EQ(ReadBytes(folder / "real.dat").size(), 128u + 528u);
+  std::vector<std::string> names = folder.Names();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"link.dat", "link2.dat", "real.dat"}));
+}
+
+// While a file is written nothing but the target shows in its folder (a writer killed
+// now leaves nothing), and what a killed writer of an older kind left is cleared by the
+// next write there, unless its process still runs.
+TEST(AtomicFile, TemporaryFileNeverShowsAndDeadWritersLeftoversGo) {
+  TTempFolder folder;
+  const std::string dead = ".r.dat.lq-" + std::to_string(DeadProcessId()) + "-3.tmp";
+  const std::string live = ".r.dat.lq-" + std::to_string(getppid()) + "-0.tmp";
+  for (const std::string& name : {dead, live}) {
+    WriteBytes(folder / name, "partial");
+    const timespec old[2] = {{time(nullptr) - 120, 0}, {time(nullptr) - 120, 0}};
+    utimensat(AT_FDCWD, (folder / name).c_str(), old, 0);
+  }
+  WriteBytes(folder / "r.dat", "old");
+  {
+    TAtomicFile file(folder / "r.dat");
+    file.Write(std::string(200 * 1024, 'x'));  // past the buffer: bytes are on disk
+    std::vector<std::string> names = folder.Names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{live, "r.dat"}));
+    file.Commit();
+  }
+  EXPECT_EQ(ReadBytes(folder / "r.dat").size(), 200u * 1024u);
 }
