@@ -1,5 +1,7 @@
 #include "engine/file_thread.h"
 
+#include <limits>
+
 #include "engine/search_manager.h"
 #include "results/result_manager.h"
 #include "platform/dos_time.h"
@@ -55,7 +57,11 @@ void TFileThread::WalkFolder(const std::string& folder) {
       auto result = std::make_unique<TSearchResult>();
       result->Path = FolderPath;
       result->Name = entry.Name;
-      if (entry.Detailed) {
+      if (entry.Unreadable) {
+        // Shown blank: no size and no date rather than 0 B on 1 January 1980.
+        result->DateTime = std::numeric_limits<double>::quiet_NaN();
+        result->Size = -1;
+      } else if (entry.Detailed) {
         result->DateTime = DosDateTimeToDateTime(entry.DosTime);
         result->Size = entry.Size;
       }

@@ -160,7 +160,10 @@ class TLocalDirListing final : public TDirListing {
     entry.Detailed = true;
     struct stat info {};
     // A link shows what it points to; a dangling link shows itself.
-    if (fstatat(Open->Fd, entry.Name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (fstatat(Open->Fd, entry.Name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      entry.Unreadable = true;
+      return;
+    }
     if (S_ISLNK(info.st_mode)) {
       entry.IsLink = true;
       struct stat target {};

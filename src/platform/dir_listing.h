@@ -28,6 +28,8 @@ struct TDirEntry {
   uint32_t KnownAttr = 0;  // which of the five tested bits Attr already settles
   bool Detailed = false;   // Size, DosTime and every bit of Attr are filled
   bool IsLink = false;     // a symbolic link: listed, never walked into
+  bool Unreadable = false; // Detailed, but its details could not be read (it vanished,
+                           // or no access): Size and DosTime mean nothing
   int64_t Size = 0;        // valid when Detailed
   uint32_t DosTime = 0;    // packed local DOS date-time; valid when Detailed
 
@@ -51,7 +53,8 @@ class TDirListing {
   // False at the end of the listing or when it cannot be read further.
   virtual bool Next(TDirEntry& entry) = 0;
   // Fills an entry read from this listing: size, time and every attribute bit, and
-  // marks it Detailed. An entry that vanished keeps what is known and is marked Detailed.
+  // marks it Detailed. An entry that vanished keeps what is known and is marked Detailed and
+  // Unreadable.
   virtual void Detail(TDirEntry& entry) = 0;
   // The open folder, to open sub-folders relative to; null for a network folder, and
   // when the process already keeps as many folders open as it allows itself (a quarter

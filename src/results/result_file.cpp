@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/regular_file.h"
 #include "results/lan_error.h"
 #include "results/result_manager.h"
 
@@ -65,6 +66,20 @@ std::string NameTooLongMessage(const std::string& fullName) {
          " bytes and can not be saved in a result file.";
 }
 
+// Names shown in the message about results left out of a save.
+constexpr size_t kLeftOutNamesShown = 5;
+
+std::string LeftOutMessage(const std::string& fileName, size_t count,
+                           const std::vector<std::string>& firstNames) {
+  std::string message = "The file \"" + fileName + "\" was saved without " +
+                        std::to_string(count) + (count == 1 ? " result" : " results") +
+                        " whose full name is longer than " + std::to_string(kNameFieldSize) +
+                        " bytes:";
+  for (const std::string& name : firstNames) message += "\n\"" + name + "\"";
+  if (count > firstNames.size()) message += "\n...";
+  return message;
+}
+
 struct TFileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -86,7 +101,9 @@ void TStoredResult::AssignResult(const TSearchResult& result) {
   if (fullName.size() > kNameFieldSize) throw TLanError(NameTooLongMessage(fullName));
   FileRecord.fill(0);
   std::memcpy(FileRecord.data(), fullName.data(), fullName.size());
-  const auto size = static_cast<uint64_t>(result.Size);
+  // A size not known has no form in the file; it is kept as 0 (the date, not finite,
+  // still tells that the details were not read).
+  const auto size = static_cast<uint64_t>(result.Size < 0 ? 0 : result.Size);
   if (fullName.size() <= kNameWithSizeHighMax) {
     PutUint32(&FileRecord[fullName.size() + 1], static_cast<uint32_t>(size >> 32));
   }
@@ -115,7 +132,10 @@ void TStoredResult::ReadRecord(const uint8_t* record, const TPathRef& samePath) 
   }
   uint64_t size = GetUint32(record + kSizeOffset);
   if (nameLength <= kNameWithSizeHighMax) {
-    size |= static_cast<uint64_t>(GetUint32(record + nameLength + 1)) << 32;
+    // A high half that would make the size negative is not ours (another writer's
+    // leftover bytes): the size field alone is the size then.
+    const uint32_t high = GetUint32(record + nameLength + 1);
+    if (high <= 0x7FFFFFFFu) size |= static_cast<uint64_t>(high) << 32;
   }
   Result.Size = static_cast<int64_t>(size);
   Result.DateTime = GetDouble(record + kDateTimeOffset);
@@ -137,29 +157,32 @@ void WriteWholeFile(const std::string& fileName, const std::function<void(TAtomi
 
 void TResultManager::SaveToFile(const std::string& fileName) {
   const size_t count = Count();
-  // Refuse before anything is written: a name that does not fit is never cut.
-  for (size_t i = 0; i < count; ++i) {
-    const TSearchResult& result = Item(i);
-    if ((result.Path ? result.Path->size() : 0) + result.Name.size() > kNameFieldSize) {
-      throw TLanError(NameTooLongMessage(result.FullName()));
-    }
-  }
+  // A name that does not fit is never cut: its record is left out, and once every
+  // other record is saved the user learns which ones are missing.
+  size_t leftOut = 0;
+  std::vector<std::string> firstLeftOut;
   WriteWholeFile(fileName, [&](TAtomicFile& file) {
     file.Write(ResultFileSignature.data(), ResultFileSignature.size());
     TStoredResult stored;
     for (size_t i = 0; i < count; ++i) {
-      stored.AssignResult(Item(i));
+      const TSearchResult& result = Item(i);
+      if ((result.Path ? result.Path->size() : 0) + result.Name.size() > kNameFieldSize) {
+        if (firstLeftOut.size() < kLeftOutNamesShown) firstLeftOut.push_back(result.FullName());
+        ++leftOut;
+        continue;
+      }
+      stored.AssignResult(result);
       stored.WriteRecord(file);
     }
   });
+  if (leftOut > 0) throw TLanError(LeftOutMessage(fileName, leftOut, firstLeftOut));
 }
 
 void TResultManager::LoadFromFile(const std::string& fileName) {
   Clear();
-  PFile file(std::fopen(fileName.c_str(), "rb"));
-  if (!file) {
-    throw TLanError("Can not open file \"" + fileName + "\": " + std::strerror(errno));
-  }
+  std::string reason;
+  PFile file(OpenRegularFileForReading(fileName, reason));
+  if (!file) throw TLanError("Can not open file \"" + fileName + "\": " + reason);
   auto readError = [&] {
     return TLanError("Can not read file \"" + fileName + "\": " + std::strerror(errno));
   };

@@ -77,7 +77,9 @@ class TResultManager {
 
   // Result file and exports; each throws an error carrying a user-readable message on
   // failure. UI thread, no worker delivering. Defined in result_file.cpp and
-  // result_export.cpp.
+  // result_export.cpp. LoadFromFile reads regular files only. SaveToFile leaves out
+  // the records whose full name does not fit the file's name field, writes the rest,
+  // and then throws an error naming how many were left out and the first of them.
   void LoadFromFile(const std::string& FileName);
   void SaveToFile(const std::string& FileName);
   void ExportToHTML(const std::string& FileName);

@@ -9,6 +9,7 @@ std::string SizeToText(int64_t n) {
   constexpr int64_t kKB = 1024;
   constexpr int64_t kMB = kKB * 1024;
   constexpr int64_t kGB = kMB * 1024;
+  if (n < 0) return {};  // not known
   if (n < kKB) return std::to_string(n) + " B";
   if (n < kMB) return std::to_string(n / kKB) + " KB";
   if (n < kGB) return std::to_string(n / kMB) + " MB";

@@ -5,7 +5,8 @@
 #include <string>
 
 // "n B" below 1024, then whole "KB", "MB" and "GB" (truncated; no decimals, no
-// grouping). Sizes of 2 GiB and more stay in GB ("5 GB"); a negative size shows in B.
+// grouping). Sizes of 2 GiB and more stay in GB ("5 GB"); a negative size is one not
+// known and shows as empty text.
 std::string SizeToText(int64_t n);
 // "R", "H", "S", "A" for 0x01, 0x02, 0x04, 0x20, in that order; other bits add nothing.
 std::string AttrToText(uint32_t a);

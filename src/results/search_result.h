@@ -11,8 +11,9 @@ using TPathRef = std::shared_ptr<const std::string>;
 struct TSearchResult {
   TPathRef Path;
   std::string Name;
-  double DateTime = 0.0;  // local time, days since 1899-12-30, two-second resolution
-  int64_t Size = 0;       // the true size; the result file keeps its low 32 bits
+  double DateTime = 0.0;  // local time, days since 1899-12-30, two-second resolution;
+                          // not finite when it could not be read
+  int64_t Size = 0;       // the true size, negative when it could not be read
   uint32_t Attr = 0;
 
   std::string FullName() const { return (Path ? *Path : std::string()) + Name; }

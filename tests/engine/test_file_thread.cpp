@@ -9,12 +9,15 @@
 #include <climits>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "engine/entry_filter.h"
 #include "engine/file_thread.h"
 #include "engine/masks.h"
+#include "platform/dir_listing.h"
 #include "platform/dos_time.h"
+#include "results/result_text.h"
 #include "search_fixture.h"
 
 namespace {
@@ -226,6 +229,24 @@ TEST(FileThread, ResultPathEndsWithSeparatorAndDetailsAreRead) {
   struct stat info {};
   stat(tree.Path("sub/data.bin").c_str(), &info);
   EXPECT_EQ(result.DateTime, DosDateTimeToDateTime(UnixTimeToDosDateTime(info.st_mtime)));
+}
+
+// An entry that vanishes between the listing and the reading of its details is told
+// apart from an empty file of 1980: its details are marked unreadable and show blank.
+TEST(FileThread, VanishedEntryHasNoSizeOrDate) {
+  TTempTree tree;
+  tree.File("gone.txt", 10);
+  auto listing = OpenDirListing(tree.Path());
+  ASSERT_TRUE(listing);
+  TDirEntry entry;
+  while (listing->Next(entry) && entry.Name != "gone.txt") {
+  }
+  ASSERT_EQ(entry.Name, "gone.txt");
+  fs::remove(tree.Path("gone.txt"));
+  listing->Detail(entry);
+  EXPECT_TRUE(entry.Detailed);
+  EXPECT_TRUE(entry.Unreadable);
+  EXPECT_EQ(SizeToText(-1) + DateToText(std::nan("")) + TimeToText(std::nan("")), "");
 }
 
 // A folder has no size of its own: it is found with size 0 and a lower size bound

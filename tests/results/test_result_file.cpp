@@ -152,6 +152,33 @@ TEST(ResultFileBytes, TooLongForHighBitsKeepsTheLowBits) {
   EXPECT_EQ(store.Item(0).Size, 3);
 }
 
+// Another writer's leftover bytes after the name must not make a size negative, and a
+// size that was never read is saved as 0, not as 4 GiB - 1.
+TEST(ResultFileBytes, SizesNeverLoadNegative) {
+  TStoredResult stored;
+  stored.AssignResult(*MakeResult("/d/", "f", 7));
+  std::array<uint8_t, kRecordSize> record = stored.FileRecord;
+  std::memset(&record[5], 0xFF, 4);  // the high half, right after "/d/f" and its terminator
+  stored.ReadRecord(record.data());
+  EXPECT_EQ(stored.Result.Size, 7);
+
+  stored.AssignResult(*MakeResult("/d/", "f", -1));
+  stored.ReadRecord(stored.FileRecord.data());
+  EXPECT_EQ(stored.Result.Size, 0);
+}
+
+// Only a regular file is read; a FIFO with no writer is refused at once, not waited on.
+TEST(ResultFileLoad, RefusesAnythingButARegularFile) {
+  TTempFolder folder;
+  ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(folder / "dir");
+  for (const std::string name : {"fifo", "dir"}) {
+    TResultManager store;
+    EXPECT_EQ(ErrorOf([&] { store.LoadFromFile(folder / name); }),
+              "Can not open file \"" + (folder / name) + "\": not a regular file");
+  }
+}
+
 TEST(ResultFileLoad, ReadsOnlyWholeRecordsAndSharesPaths) {
   TTempFolder folder;
   TResultManager store;
@@ -205,18 +232,25 @@ TEST(ResultFileLoad, KeepsOrderAndSortKey) {
   for (size_t i = 0; i < 5; ++i) EXPECT_EQ(loaded.Item(i).Size, static_cast<int64_t>(4 - i));
 }
 
-TEST(ResultFileSave, RefusesNameLongerThanField) {
+// A name that does not fit costs only its own record: the others are saved, and the
+// error names what was left out.
+TEST(ResultFileSave, LeavesOutNamesLongerThanFieldAndSavesTheRest) {
   TTempFolder folder;
   WriteBytes(folder / "old.dat", "old");
   TResultManager store;
-  FillStore(store, 2);
+  FillStore(store, 1);
   const std::string longName = "/" + std::string(511, 'n') + "x";  // 513 bytes
-  AddOne(store, MakeResult("/", longName.substr(1)));
+  for (int i = 0; i < 7; ++i) AddOne(store, MakeResult("/", longName.substr(1)));
+  FillStore(store, 1);
 
   const std::string error = ErrorOf([&] { store.SaveToFile(folder / "old.dat"); });
+  EXPECT_NE(error.find(" 7 results "), std::string::npos) << error;
   EXPECT_NE(error.find("\"" + longName + "\""), std::string::npos) << error;
   EXPECT_NE(error.find("512"), std::string::npos) << error;
-  EXPECT_EQ(ReadBytes(folder / "old.dat"), "old");
+  TResultManager loaded;
+  loaded.LoadFromFile(folder / "old.dat");
+  ASSERT_EQ(loaded.Count(), 2u);
+  EXPECT_EQ(loaded.Item(1).Name, "file0.txt");
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"old.dat"});
 }
 
