@@ -10,10 +10,10 @@
 #include "platform/registry.h"
 #include "platform/smb_client.h"
 #include "platform/ui_thread.h"
+#include "shell/app_identity.h"
 #include "shell/icons.h"
 #include "shell/main_window.h"
 #include "shell/one_copy.h"
-#include "shell/texts.h"
 #include "shell/tray_icon.h"
 
 namespace {
@@ -40,9 +40,7 @@ int main(int argc, char* argv[]) {
   CurrentUserHive();
   // Drag and drop needs no set-up with Qt.
 
-  QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(kAppTitle));
-  QApplication::setWindowIcon(ApplicationIcon());
+  SetApplicationIdentity();
 
   TQtUiThread uiThread;
   SetUiThread(&uiThread);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 
@@ -65,10 +66,18 @@ void TFindForm::btnFindClick() {
   // Like a click: nothing happens while the button is disabled (blank text, or a step runs).
   if (!btnFind->isEnabled() || !isEnabled()) return;
   edtFind->selectAll();
+  // Disabling the dialog takes the keyboard focus away (and the edit's selection with it),
+  // and enabling it gives neither back: restore both, so typing goes on where it was.
+  QPointer<QWidget> focused = focusWidget();
   btnFind->setEnabled(false);
   btnCancel->setEnabled(false);
   setEnabled(false);
-  TReenableOnExit reenable([this] { edtFindChange(); });
+  TReenableOnExit reenable([this, focused] {
+    edtFindChange();
+    QWidget* target = focused != nullptr && focused->isEnabled() ? focused.data() : edtFind;
+    target->setFocus();
+    if (target == edtFind) edtFind->selectAll();
+  });
   if (!OnFind) return;
   try {
     OnFind(*this);

@@ -50,10 +50,7 @@ TMsgResult ShowMessageBox(const TMessageBoxRequest& request) {
   return answer == QMessageBox::Yes ? TMsgResult::Yes : TMsgResult::No;
 }
 
-QString ApplicationTitle() {
-  const QString title = QApplication::applicationDisplayName();
-  return title.isEmpty() ? QStringLiteral("Lanternquest") : title;
-}
+QString ApplicationTitle() { return QStringLiteral("Lanternquest"); }
 
 void ShowErrorBox(QWidget* parent, const QString& message) {
   ShowMessageBox({parent, message, ApplicationTitle(), TMsgIcon::Stop, TMsgButtons::Ok});

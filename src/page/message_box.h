@@ -42,5 +42,5 @@ bool AskYesNo(QWidget* parent, const QString& text, const QString& caption);
 // A notice with an information icon and an OK button.
 void ShowInformation(QWidget* parent, const QString& text, const QString& caption);
 
-// The application title as the boxes show it ("Lanternquest" once start-up has set it).
+// The application title, the caption of the standard boxes: "Lanternquest".
 QString ApplicationTitle();

@@ -3,11 +3,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSplitter>
 #include <QTableView>
@@ -194,6 +196,9 @@ void TSearchPage::CreateComponents() {
   cmbPattern = new QComboBox(PatternPanel);
   cmbPattern->setEditable(true);
   cmbPattern->setInsertPolicy(QComboBox::NoInsert);
+  // The history is offered as a list of suggestions under the box; it never completes the
+  // text in place, so the pattern searched is always the one typed.
+  cmbPattern->completer()->setCompletionMode(QCompleter::PopupCompletion);
   // 241 pixels wide; narrower only when the window is too narrow for the whole row, so the
   // buttons beside it never overlap its drop-down arrow.
   cmbPattern->setMinimumWidth(120);
@@ -247,6 +252,10 @@ void TSearchPage::CreateComponents() {
   pageLayout->addWidget(LogSplitter, 1);
 
   connect(cmbPattern, &QComboBox::editTextChanged, this, [this] { cmbPatternChange(); });
+  // Enter in the pattern box starts the search; during a search it stops nothing.
+  connect(cmbPattern->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+    if (actStartSearch->property("ImageIndex").toInt() == kStartImage) actStartSearchExecute();
+  });
 }
 
 void TSearchPage::cmbPatternChange() {
@@ -394,9 +403,14 @@ void TSearchPage::SetSearchButtonState(int image) {
 }
 
 void TSearchPage::StopSearch(bool force) {
+  if (!IsSearching) return;
   if (!force && TProgramOptions::ConfirmStopSearch &&
       !AskYesNo(this, QStringLiteral("Do you want stop search?"), QStringLiteral("Stop search")))
     return;
+  // The question is modal and the search goes on meanwhile: when it ended before the answer
+  // came, there is nothing left to stop, and greying the command now would leave it greyed
+  // for good (no further notification would enable it again).
+  if (!IsSearching) return;
   actStartSearch->setEnabled(false);
   Manager->Stop();
 }

@@ -80,11 +80,13 @@ TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
   pgcMain->setUsesScrollButtons(false);
   setCentralWidget(pgcMain);
   StatusBar = statusBar();
+  // The panels are permanent: a command's hint shown in the status bar (the pointer resting
+  // on a button) goes to the free space beside them instead of hiding them.
   static constexpr int kPanelWidths[3] = {100, 100, 150};
   for (int i = 0; i < 3; ++i) {
     StatusPanels[i] = new QLabel(StatusBar);
     StatusPanels[i]->setMinimumWidth(kPanelWidths[i]);
-    StatusBar->addWidget(StatusPanels[i], i == 2 ? 1 : 0);
+    StatusBar->addPermanentWidget(StatusPanels[i]);
   }
   connect(pgcMain, &QTabWidget::currentChanged, this, [this] { PageChange(); });
 
@@ -408,6 +410,10 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
       event->ignore();
       return;
     }
+    // The user chose to leave: a search that ends from now on announces nothing, the
+    // window being already gone.
+    for (int i = 0; i < PageCount(); ++i)
+      if (TSearchPage* page = Page(i)) page->ShutDown();
     StopAllSearches();
   }
   event->accept();

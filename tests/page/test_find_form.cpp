@@ -116,3 +116,20 @@ TEST(FindInResults, StepsThroughMatchesAndRestartsAtTheFocusedRow) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   delete form;
 }
+
+TEST(FindForm, TypingGoesOnInTheEditAfterAStep) {
+  EnsureResultListApp();
+  QPointer<TFindForm> form = new TFindForm(nullptr, QChar('a'));
+  int steps = 0;
+  form->OnFind = [&](TFindForm&) { ++steps; };
+  form->show();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+  ASSERT_EQ(QApplication::focusWidget(), form->edtFind);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(steps, 1) << "Enter presses the default button";
+  ASSERT_EQ(QApplication::focusWidget(), form->edtFind) << "the step gives the focus back";
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_B);
+  EXPECT_EQ(form->edtFind->text(), QString("b")) << "the step selected the text; typing replaces it";
+  form->close();
+}

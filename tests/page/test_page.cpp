@@ -7,6 +7,9 @@
 #include <QToolButton>
 #include <QAction>
 
+#include <QLineEdit>
+
+#include <fstream>
 #include <set>
 
 #include "page/log_model.h"
@@ -147,6 +150,73 @@ TEST_F(PageTest, StopAsksFirstAndStoppedSearchStillReportsItsCount) {
             QStringLiteral("Search complete.\r\n%1 files found").arg(page.ResultRowCount()));
   EXPECT_EQ(page.ResultRowCount(), int(page.ResultStore().Count()));
   EXPECT_TRUE(page.actStartSearch->isEnabled());
+}
+
+// The stop question is modal: the search may end while it is open, so the answer can come
+// after there is nothing left to stop.
+TEST_F(PageTest, StopAnsweredAfterTheSearchEndedLeavesThePageReady) {
+  TTempDir tree;
+  TGate gate;
+  TSearchPage page(nullptr, History);
+  TGateOpener opener{gate};
+  SearchIn(page, tree.Path);
+  UseBlockedWorkers(page, gate);
+  TScriptedBoxes boxes;
+  page.actStartSearch->trigger();
+  ASSERT_TRUE(page.Searching());
+
+  boxes.Answers = {TMsgResult::Yes};
+  boxes.WhileAsking = [&] {
+    gate.Release();
+    EXPECT_TRUE(WaitUntilIdle(page));
+  };
+  page.actStartSearch->trigger();
+  ASSERT_EQ(boxes.Shown.size(), 2u);
+  EXPECT_EQ(boxes.Shown[1].Text, QStringLiteral("Search complete.\r\n0 files found"));
+  EXPECT_FALSE(page.Searching());
+  EXPECT_TRUE(page.actStartSearch->isEnabled()) << "the late Yes greys nothing";
+  EXPECT_EQ(page.actStartSearch->text(), QStringLiteral("Start search"));
+
+  boxes.WhileAsking = nullptr;
+  page.actStartSearch->trigger();
+  EXPECT_TRUE(page.Searching()) << "the next search starts";
+  ASSERT_TRUE(WaitUntilIdle(page));
+}
+
+// History is offered, never filled in: what was typed is what is searched, and Enter
+// starts it.
+TEST_F(PageTest, TypedPatternIsSearchedAsTypedAndEnterStartsIt) {
+  TTempDir tree;
+  std::ofstream(tree.Path / "gamma") << "x";
+  std::ofstream(tree.Path / "report.txt") << "x";
+  History = {"*report*"};
+  TSearchPage page(nullptr, History);
+  SearchIn(page, tree.Path);
+  page.SetPatternItems(History);
+  page.cmbPattern->setEditText(QString());
+  TScriptedBoxes boxes;
+  page.show();
+  page.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+  page.cmbPattern->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return page.cmbPattern->hasFocus(); }));
+
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Asterisk, Qt::NoModifier);
+  EXPECT_EQ(page.cmbPattern->currentText(), QStringLiteral("*"));
+  QWidget* keys = QApplication::activePopupWidget() != nullptr ? QApplication::activePopupWidget()
+                                                               : QApplication::focusWidget();
+  QTest::keyClick(keys, Qt::Key_Return);
+  ASSERT_TRUE(page.Searching()) << "Enter starts the search";
+  EXPECT_EQ(History.front(), "*");
+  ASSERT_TRUE(WaitUntilIdle(page));
+  EXPECT_EQ(page.ResultRowCount(), 2);
+
+  QTest::keyClick(page.cmbPattern->lineEdit(), Qt::Key_Return);
+  ASSERT_TRUE(page.Searching());
+  QTest::keyClick(page.cmbPattern->lineEdit(), Qt::Key_Return);
+  ASSERT_TRUE(WaitUntilIdle(page));
+  for (const TMessageBoxRequest& box : boxes.Shown)
+    EXPECT_NE(box.Text, QStringLiteral("Do you want stop search?")) << "Enter never stops a search";
 }
 
 TEST_F(PageTest, NoCompletionMessageWhenTheOptionIsOff) {

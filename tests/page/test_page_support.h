@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -40,7 +41,6 @@ inline void EnsureApplication() {
     static QApplication* app = new QApplication(argc, argv);
     (void)app;
   }
-  QApplication::setApplicationDisplayName(QStringLiteral("Lanternquest"));
   static TQtUiThread uiThread;
   SetUiThread(&uiThread);
 }
@@ -53,6 +53,7 @@ class TScriptedBoxes {
     Previous = SetMessageBoxHook([this](const TMessageBoxRequest& request) {
       Shown.push_back(request);
       if (request.Buttons == TMsgButtons::Ok) return TMsgResult::Ok;
+      if (WhileAsking) WhileAsking();
       if (Answers.empty()) return TMsgResult::No;
       const TMsgResult answer = Answers.front();
       Answers.pop_front();
@@ -63,6 +64,8 @@ class TScriptedBoxes {
 
   std::vector<TMessageBoxRequest> Shown;
   std::deque<TMsgResult> Answers;
+  // Runs while a question is open, before it is answered (what goes on behind a modal box).
+  std::function<void()> WhileAsking;
 
  private:
   TMessageBoxHook Previous;

@@ -14,6 +14,7 @@
 
 #include "page/test_page_support.h"
 #include "settings/main_settings.h"
+#include "shell/app_identity.h"
 #include "shell/html_help.h"
 #include "shell/icons.h"
 #include "shell/main_window.h"
@@ -178,6 +179,48 @@ TEST_F(MainWindowTest, CloseQueryWhileAnotherPageSearches) {
   EXPECT_TRUE(window->FinishRun(120000));
   window.reset();
   EXPECT_EQ(Boxes.Shown.size(), 2u) << "no completion message while the window goes";
+}
+
+TEST_F(MainWindowTest, NoCompletionMessageOnceTheUserChoseToClose) {
+  TTempDir tree;
+  TGate gate;
+  auto window = std::make_unique<TMainWindow>();
+  TGateOpener opener{gate};
+  window->ShowTipAtStartup = false;
+  window->show();
+  TSearchPage& page = *window->ActivePage();
+  StartBlockedSearch(page, gate, tree.Path);
+  Boxes.Answers = {TMsgResult::Yes};
+  ASSERT_TRUE(window->close());
+  // The search ends while the program is on its way out, before the exit waits for it.
+  gate.Release();
+  ASSERT_TRUE(WaitUntilIdle(page));
+  ASSERT_EQ(Boxes.Shown.size(), 1u);
+  EXPECT_EQ(Boxes.Shown[0].Caption, QStringLiteral("Exit"));
+}
+
+TEST_F(MainWindowTest, StatusPanelsStayWhileAHintIsShown) {
+  TMainWindow window;
+  window.ShowTipAtStartup = false;
+  window.show();
+  window.StatusBar->showMessage(QStringLiteral("Start search"));
+  for (QLabel* panel : window.StatusPanels) EXPECT_TRUE(panel->isVisible()) << panel->text().toStdString();
+  EXPECT_EQ(window.StatusBar->currentMessage(), QStringLiteral("Start search"));
+  // Left to right: threads, results, location.
+  EXPECT_LT(window.StatusPanels[0]->x(), window.StatusPanels[1]->x());
+  EXPECT_LT(window.StatusPanels[1]->x(), window.StatusPanels[2]->x());
+}
+
+// Qt appends a display name, once one is set, to every caption it hands the window system.
+TEST_F(MainWindowTest, CaptionsReachTheWindowSystemUnchanged) {
+  const QString testName = QCoreApplication::applicationName();
+  SetApplicationIdentity();
+  EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Lanternquest"));
+  QCoreApplication::setApplicationName(QStringLiteral("renamed"));
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("renamed"))
+      << "no display name of its own is set";
+  QCoreApplication::setApplicationName(testName);
+  EXPECT_FALSE(QApplication::windowIcon().isNull());
 }
 
 TEST_F(MainWindowTest, StatusBarTabCaptionAndPageItemsFollowTheActivePage) {
