@@ -276,6 +276,46 @@ std::string FormatLongTime(int hour, int minute, int second) {
   return Format(T_FMT, when);
 }
 
+std::string LocaleTextToUtf8(std::string_view text) {
+  constexpr uint32_t kReplacement = 0xFFFD;
+  const TUserLocale& user = UserLocale();
+  std::string out;
+  out.reserve(text.size());
+  if (user.Utf8) {
+    for (size_t i = 0; i < text.size();) {
+      const size_t start = i;
+      const wchar_t c = NextUtf8(text, i);
+      // Only a byte that does not decode is consumed alone and yields more than ASCII.
+      const bool undecodable = i - start == 1 && c >= 0x80;
+      AppendCodePoint(undecodable ? kReplacement : static_cast<uint32_t>(c), out);
+    }
+    return out;
+  }
+  TThreadLocaleGuard guard(user.Loc);
+  std::mbstate_t state{};
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      out.push_back(static_cast<char>(byte));
+      ++i;
+      continue;
+    }
+    wchar_t wc = 0;
+    const size_t used = std::mbrtowc(&wc, text.data() + i, text.size() - i, &state);
+    if (used == 0 || used > text.size() - i || static_cast<uint32_t>(wc) > 0x10FFFF ||
+        (wc >= 0xD800 && wc <= 0xDFFF)) {
+      // Not a character of the locale's set (or cut off at the end): one byte replaced.
+      state = std::mbstate_t{};
+      AppendCodePoint(kReplacement, out);
+      ++i;
+      continue;
+    }
+    AppendCodePoint(static_cast<uint32_t>(wc), out);
+    i += used;
+  }
+  return out;
+}
+
 bool SetUserLocaleForTesting(const char* localeName) {
   TUserLocale* made = MakeUserLocale(localeName);
   if (!made) return false;

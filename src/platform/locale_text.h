@@ -37,6 +37,10 @@ std::string FormatShortDate(int year, int month, int day);
 // The time of day in the user's long time format (e.g. "10:00:02" in the C locale).
 std::string FormatLongTime(int hour, int minute, int second);
 
+// text, in the user's locale's character set, as UTF-8. What does not decode in that
+// set becomes U+FFFD, one per byte.
+std::string LocaleTextToUtf8(std::string_view text);
+
 // Replaces the user's locale with the named one ("" reads the environment again), for
 // tests. False (and nothing changes) when the system has no such locale. Not to be called while other threads
 // format or compare.

@@ -3,7 +3,6 @@
 #include <initializer_list>
 
 #include "platform/atomic_file.h"
-#include "platform/code_page.h"
 #include "platform/locale_text.h"
 #include "results/result_file.h"
 #include "results/result_manager.h"
@@ -44,17 +43,61 @@ void AppendPercent(std::string& out, unsigned char c) {
   out += kHex[c & 0x0F];
 }
 
-// "&", "<", ">" and, when asked, '"' as entities; each character is replaced once.
+// Reports hold UTF-8 whatever the user's character set: names convert into it without
+// loss, and a name that is not text in any set still makes a well-formed document.
+constexpr std::string_view kReportCharset = "utf-8";
+
+constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the well-formed UTF-8 character at text[i] (2 to 4), 0 when the bytes
+// there are not one. text[i] is not ASCII.
+size_t Utf8Length(std::string_view text, size_t i) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    const unsigned char next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = code << 6 | (next & 0x3F);
+  }
+  static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
+  if (code == 0xFFFE || code == 0xFFFF) return 0;  // not characters in XML 1.0
+  return length;
+}
+
+// "&", "<", ">", CR and, when asked, '"' as references; forbidden characters and
+// malformed bytes as U+FFFD. Each character is replaced once.
 std::string EscapeMarkup(std::string_view text, bool quotes) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) {
+      const size_t length = Utf8Length(text, i);
+      if (length == 0) {
+        out += kReplacementUtf8;
+        ++i;
+      } else {
+        out.append(text.substr(i, length));
+        i += length;
+      }
+      continue;
+    }
+    ++i;
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += quotes ? "&quot;" : "\""; break;
-      default: out += c;
+      case '\r': out += "&#13;"; break;
+      case '\t':
+      case '\n': out += c; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) out += kReplacementUtf8;
+        else out += c;
     }
   }
   return out;
@@ -82,8 +125,13 @@ void ExportReport(const TResultManager& store, const std::string& fileName, std:
 }  // namespace
 
 TReportRow ReportRowOf(const TSearchResult& result) {
-  return TReportRow{result.FullName(), SizeToText(result.Size), DateToText(result.DateTime),
-                    TimeToText(result.DateTime), AttrToText(result.Attr)};
+  const std::string fullName = result.FullName();
+  return TReportRow{LocaleTextToUtf8(fullName),
+                    SizeToText(result.Size),
+                    LocaleTextToUtf8(DateToText(result.DateTime)),
+                    LocaleTextToUtf8(TimeToText(result.DateTime)),
+                    AttrToText(result.Attr),
+                    FileLinkOf(fullName)};
 }
 
 std::string ExportStamp(const std::tm& now) {
@@ -103,7 +151,8 @@ std::string FileLinkOf(std::string_view fullName) {
   const bool posix = !fullName.empty() && fullName[0] == '/';
   std::string link = posix ? "file://" : "file:///";
   for (char c : fullName) {
-    if (c == '%' || c == '#' || c == '?' || (posix && c == '\\')) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '%' || c == '#' || c == '?' || (posix && c == '\\') || byte < 0x20 || byte >= 0x7F) {
       AppendPercent(link, static_cast<unsigned char>(c));
     } else {
       link += (c == '\\') ? '/' : c;
@@ -124,7 +173,8 @@ void WriteHTMLHeader(std::string& out, std::string_view stamp, std::string_view 
 void WriteHTMLRow(std::string& out, const TReportRow& row) {
   const std::string name = EscapeHTML(row.FullName);
   AppendAll(out, {"<TR BGCOLOR=\"#F5F5F5\">\r\n",
-                  " <TD><A HREF=\"", EscapeHTML(FileLinkOf(row.FullName)), "\">", name,
+                  " <TD><A HREF=\"",
+                  EscapeHTML(row.Link.empty() ? FileLinkOf(row.FullName) : row.Link), "\">", name,
                   "</A></TD>\r\n"});
   for (const std::string* text : {&row.SizeText, &row.DateText, &row.TimeText, &row.AttrText}) {
     AppendAll(out, {" <TD>", *text, " </TD>\r\n"});
@@ -157,12 +207,12 @@ void TResultManager::ExportToHTML(const std::string& fileName) {
   std::tm now{};
   localtime_r(&nowSeconds, &now);
   std::string head;
-  WriteHTMLHeader(head, ExportStamp(now), GetWebCharset());
+  WriteHTMLHeader(head, EscapeHTML(LocaleTextToUtf8(ExportStamp(now))), kReportCharset);
   ExportReport(*this, fileName, std::move(head), WriteHTMLRow, WriteHTMLFooter);
 }
 
 void TResultManager::ExportToXML(const std::string& fileName) {
   std::string head;
-  WriteXMLHeader(head, GetWebCharset());
+  WriteXMLHeader(head, kReportCharset);
   ExportReport(*this, fileName, std::move(head), WriteXMLRow, WriteXMLFooter);
 }

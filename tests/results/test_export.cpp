@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <ctime>
 
 #include "platform/code_page.h"
@@ -45,8 +46,8 @@ std::string XMLHeader(const std::string& charset) {
 }
 const std::string kXMLFooter = "</SearchResults>";
 
-const TReportRow kLocalRow{"/home/ann/a.txt", "0 B", "01/02/24", "09:30:00", "RA"};
-const TReportRow kUncRow{"\\\\srv\\share\\b.doc", "1 MB", "12/31/23", "23:59:58", ""};
+const TReportRow kLocalRow{"/home/ann/a.txt", "0 B", "01/02/24", "09:30:00", "RA", ""};
+const TReportRow kUncRow{"\\\\srv\\share\\b.doc", "1 MB", "12/31/23", "23:59:58", "", ""};
 
 std::string HTMLOf(std::initializer_list<TReportRow> rows, const std::string& charset) {
   std::string out;
@@ -178,7 +179,7 @@ TEST(ExportFile, WritesTheStoreInOrder) {
   std::string rows;
   for (size_t i = 0; i < store.Count(); ++i) WriteXMLRow(rows, ReportRowOf(store.Item(i)));
   store.ExportToXML(folder / "r.xml");
-  EXPECT_EQ(ReadBytes(folder / "r.xml"), XMLHeader(GetWebCharset()) + rows + kXMLFooter);
+  EXPECT_EQ(ReadBytes(folder / "r.xml"), XMLHeader("utf-8") + rows + kXMLFooter);
   EXPECT_NE(rows.find("<Size>0 B</Size>"), std::string::npos);
   EXPECT_NE(rows.find("<Size>1 MB</Size>"), std::string::npos);
 
@@ -188,6 +189,34 @@ TEST(ExportFile, WritesTheStoreInOrder) {
   EXPECT_NE(html.find("<A HREF=\"file://///srv/share/b.doc\">"), std::string::npos);
   ASSERT_GE(html.size(), kHTMLFooter.size());
   EXPECT_EQ(html.substr(html.size() - kHTMLFooter.size()), kHTMLFooter);
+}
+
+// Whatever bytes a name holds and whatever the user's character set, a report is UTF-8
+// that an XML reader accepts: names are converted, what cannot be converted or XML
+// forbids is U+FFFD, CR survives as a reference, and the link keeps the exact bytes.
+TEST(ExportFile, ReportsAreWellFormedForAnyNameBytes) {
+  const std::string name = std::string("a\x01") + "b\rc\xFF" + "d\xC3\xA9.txt";
+  const std::string replacement = "\xEF\xBF\xBD";
+  for (const char* locale : {"C.UTF-8", "C"}) {
+    SCOPED_TRACE(locale);
+    ASSERT_TRUE(SetUserLocaleForTesting(locale));
+    TTempFolder folder;
+    TResultManager store;
+    AddOne(store, MakeResult("/t/", name, 1, std::nan("")));
+    store.ExportToXML(folder / "r.xml");
+    store.ExportToHTML(folder / "r.html");
+    const std::string accented = std::string(locale) == "C" ? replacement + replacement : "\xC3\xA9";
+    const std::string shown = "/t/a" + replacement + "b&#13;c" + replacement + "d" + accented + ".txt";
+    const std::string xml = ReadBytes(folder / "r.xml");
+    EXPECT_EQ(xml.rfind(XMLHeader("utf-8"), 0), 0u);
+    EXPECT_NE(xml.find("<Name>" + shown + "</Name>\r\n    <Size>1 B</Size>\r\n    <Date></Date>"),
+              std::string::npos) << xml;
+    const std::string html = ReadBytes(folder / "r.html");
+    EXPECT_NE(html.find("charset=utf-8\""), std::string::npos);
+    EXPECT_NE(html.find("<A HREF=\"file:///t/a%01b%0Dc%FFd%C3%A9.txt\">" + shown + "</A>"),
+              std::string::npos) << html;
+  }
+  SetUserLocaleForTesting("");
 }
 
 TEST(ExportFile, ReadOnlyTargetIsKept) {
