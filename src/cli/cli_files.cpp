@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <map>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -31,6 +34,61 @@ int ReportFailure(const TCliOptions& options, std::FILE* err, Operation&& operat
   }
 }
 
+// Writes text with its control bytes escaped, so that a name cannot move the cursor,
+// clear the screen or pass for two lines on a terminal.
+void WriteEscaped(std::string_view text, std::FILE* out) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      std::fputc(c, out);
+      continue;
+    }
+    switch (c) {
+      case '\n': std::fputs("\\n", out); break;
+      case '\t': std::fputs("\\t", out); break;
+      case '\r': std::fputs("\\r", out); break;
+      default: std::fprintf(out, "\\x%02X", byte);
+    }
+  }
+}
+
+// The store with every local name made absolute, or nullptr when all already are. A
+// result file or report is read elsewhere and later, where a relative name means
+// nothing (and a result file would split it at the wrong separators).
+std::unique_ptr<TResultManager> WithAbsoluteNames(const TResultManager& store) {
+  const auto isRelative = [](const TSearchResult& result) {
+    const std::string& path = result.Path ? *result.Path : std::string();
+    return path.empty() || (path[0] != '/' && path.rfind("\\\\", 0) != 0);
+  };
+  bool any = false;
+  for (size_t i = 0; i < store.Count() && !any; ++i) any = isRelative(store.Item(i));
+  if (!any) return nullptr;
+  std::error_code ignored;
+  const std::filesystem::path current = std::filesystem::current_path(ignored);
+  std::map<const std::string*, TPathRef> absolute;  // results of one folder share a path
+  std::vector<PSearchResult> records;
+  records.reserve(store.Count());
+  for (size_t i = 0; i < store.Count(); ++i) {
+    auto record = std::make_unique<TSearchResult>(store.Item(i));
+    if (isRelative(*record)) {
+      TPathRef& made = absolute[record->Path.get()];
+      if (!made) {
+        // The folder part keeps its trailing separator through lexically_normal.
+        std::string folder = (current / (record->Path ? *record->Path : std::string()))
+                                 .lexically_normal()
+                                 .string();
+        if (folder.empty() || folder.back() != '/') folder += '/';
+        made = std::make_shared<const std::string>(std::move(folder));
+      }
+      record->Path = made;
+    }
+    records.push_back(std::move(record));
+  }
+  auto copy = std::make_unique<TResultManager>();
+  copy->ReplaceAll(std::move(records));
+  return copy;
+}
+
 }  // namespace
 
 int32_t ParseSortKey(const std::string& option, const std::string& text) {
@@ -50,8 +108,13 @@ void PrintCliResult(const TCliOptions& options, const TSearchResult& result, std
     WriteStructuredResult(options.Format, result, out);
     return;
   }
-  if (result.Path) std::fwrite(result.Path->data(), 1, result.Path->size(), out);
-  std::fwrite(result.Name.data(), 1, result.Name.size(), out);
+  if (options.Terminal) {
+    WriteEscaped(result.Path ? std::string_view(*result.Path) : std::string_view(), out);
+    WriteEscaped(result.Name, out);
+  } else {
+    if (result.Path) std::fwrite(result.Path->data(), 1, result.Path->size(), out);
+    std::fwrite(result.Name.data(), 1, result.Name.size(), out);
+  }
   if (options.Long) {
     const std::string fields = "\t" + SizeToText(result.Size) + "\t" + DateToText(result.DateTime) +
                                "\t" + TimeToText(result.DateTime) + "\t" + AttrToText(result.Attr);
@@ -68,15 +131,20 @@ int FinishCliResults(const TCliOptions& options, TResultManager& store, size_t p
   }
   for (size_t i = printed; i < store.Count(); ++i) PrintCliResult(options, store.Item(i), out);
   int status = 0;
+  if (options.SaveFile.empty() && options.ExportFile.empty()) return status;
+  // A loaded file's names are kept as they were stored (they may come from elsewhere).
+  const std::unique_ptr<TResultManager> absolute =
+      options.LoadFile.empty() ? WithAbsoluteNames(store) : nullptr;
+  TResultManager& written = absolute ? *absolute : store;
   if (!options.SaveFile.empty()) {
-    status |= ReportFailure(options, err, [&] { store.SaveToFile(options.SaveFile); });
+    status |= ReportFailure(options, err, [&] { written.SaveToFile(options.SaveFile); });
   }
   if (!options.ExportFile.empty()) {
     status |= ReportFailure(options, err, [&] {
       if (EndsWithXml(options.ExportFile)) {
-        store.ExportToXML(options.ExportFile);
+        written.ExportToXML(options.ExportFile);
       } else {
-        store.ExportToHTML(options.ExportFile);
+        written.ExportToHTML(options.ExportFile);
       }
     });
   }

@@ -228,6 +228,12 @@ std::string CliUsage() {
          "  -h, --help              this text\n"
          "      --version           the program's version\n"
          "\n"
-         "Exit status: 0 when the search ran (with or without results), 2 for a bad\n"
-         "command line or pattern, 1 for any other failure.\n";
+         "Names are printed as found; on a terminal, control characters in them show\n"
+         "escaped (\\n, \\t, \\x01, ...). Names saved or exported are absolute.\n"
+         "\n"
+         "Exit status: 0 when the search ran and every place in it could be searched\n"
+         "(with or without results); 1 when some host, share or folder could not be\n"
+         "searched (everything found is still printed and its error is on stderr) or\n"
+         "for any other failure, such as a file that could not be written; 2 for a bad\n"
+         "command line or pattern.\n";
 }

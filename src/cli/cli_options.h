@@ -26,6 +26,8 @@ struct TCliOptions {
   int32_t Threads = 12;
   bool Long = false;            // tab-separated name, size, date, time, attributes
   bool Print0 = false;          // NUL after each name instead of a newline
+  bool Terminal = false;        // standard output is a terminal: control bytes in names
+                                // are shown escaped (set by the program, not an option)
   TOutputFormat Format = TOutputFormat::Plain;  // --format: json and csv replace the above
   bool Help = false;
   bool Version = false;

@@ -122,6 +122,9 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   }
   uiThread.InvokeAndWait([&] { progress.Clear(); });
   if (status == 0) status = FinishCliResults(options, store, printer.Printed, out, err);
+  // As find does: everything found is printed, and a place that could not be searched
+  // (a host, share or folder whose line is in the error log) makes the status 1.
+  if (errorLog.Count() > 0) status = 1;
   std::fflush(out);
   if (std::ferror(out)) {
     WriteCliError(options.Format, "cannot write the results", err);

@@ -1,5 +1,7 @@
 // lanternquest-cli: finds files by name from the command line, on the search engine of
 // the window program.
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdio>
 #include <exception>
@@ -22,6 +24,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lanternquest-cli: %s\nTry 'lanternquest-cli --help'.\n", error.what());
     return 2;
   }
+  options.Terminal = isatty(STDOUT_FILENO) == 1;
   if (options.Help) {
     std::fputs(CliUsage().c_str(), stdout);
     return 0;

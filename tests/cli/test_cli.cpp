@@ -1,6 +1,7 @@
 // lanternquest-cli as a program: exit statuses, messages and the output forms.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,6 +151,31 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
     }
   }
   EXPECT_NE(Run({"--help"}).Out.find("Usage: lanternquest-cli"), std::string::npos);
+}
+
+// On a terminal a name cannot pass for two lines or send control codes: its control
+// bytes show escaped. Into a file or a pipe the bytes go as they are.
+TEST_F(CliTest, ControlBytesInNamesShowEscapedOnATerminal) {
+  std::ofstream(Tree + "/two\nlines.txt") << "x";
+  std::ofstream(Tree + "/bell\x07.txt") << "x";
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(LQ_CLI_PATH, LQ_CLI_PATH, "-j", "1", "two*;bell*", Tree.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(n));
+  close(terminal);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_NE(shown.find(Tree + "/two\\nlines.txt"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(Tree + "/bell\\x07.txt"), std::string::npos) << shown;
+
+  const TRun piped = Run({"bell*", Tree});
+  EXPECT_EQ(piped.Out, Tree + "/bell\x07.txt\n");
 }
 
 TEST_F(CliTest, BlankPatternMeansNamesWithADot) {

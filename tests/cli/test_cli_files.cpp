@@ -41,8 +41,9 @@ class CliFilesTest : public testing::Test {
   }
   ~CliFilesTest() override { std::filesystem::remove_all(Root); }
 
-  TCliRun Run(const std::vector<std::string>& args) {
-    std::string command = ShellQuoted(LQ_CLI_PATH);
+  // Runs the program with args in the folder cwd (the test's own folder when empty).
+  TCliRun Run(const std::vector<std::string>& args, const std::string& cwd = "") {
+    std::string command = (cwd.empty() ? "" : "cd " + ShellQuoted(cwd) + " && ") + ShellQuoted(LQ_CLI_PATH);
     for (const std::string& arg : args) command += " " + ShellQuoted(arg);
     command += " >" + ShellQuoted(Root + "/out") + " 2>" + ShellQuoted(Root + "/err");
     const int status = std::system(command.c_str());
@@ -95,6 +96,9 @@ TEST_F(CliFilesTest, FailuresExitWithOneAndTheirMessage) {
        "Can not rewrite file \"" + Root + "/locked.dat\"!"},
       {{"--load", Root + "/good.dat", "--export", Root + "/no/such/r.html"},
        "\"" + Root + "/no/such/r.html\""},
+      // The first file fails, the second is written, and the status still says so.
+      {{"--save", Root + "/locked.dat", "--export", Root + "/fine.html", "*.txt", tree},
+       "Can not rewrite file \"" + Root + "/locked.dat\"!"},
   };
   for (const TCase& c : cases) {
     const TCliRun run = Run(c.Args);
@@ -102,6 +106,19 @@ TEST_F(CliFilesTest, FailuresExitWithOneAndTheirMessage) {
     EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
   }
   EXPECT_EQ(Slurp(Root + "/locked.dat"), "old");
+  EXPECT_NE(Slurp(Root + "/fine.html").find("/tree/a.txt"), std::string::npos);
+}
+
+// A relative location prints names as given, but a result file and a report hold
+// absolute names: they are read elsewhere, where a relative name means nothing.
+TEST_F(CliFilesTest, SavedAndExportedNamesAreAbsolute) {
+  const TCliRun run = Run({"--sort", "path", "--save", "r.dat", "--export", "r.xml", "*.txt", "tree"}, Root);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "tree/a.txt\ntree/b.txt\ntree/sub/c.txt\n");
+  const std::string tree = std::filesystem::canonical(Root).string() + "/tree";
+  const TCliRun loaded = Run({"--load", Root + "/r.dat"});
+  EXPECT_EQ(loaded.Out, tree + "/a.txt\n" + tree + "/b.txt\n" + tree + "/sub/c.txt\n");
+  EXPECT_NE(Slurp(Root + "/r.xml").find("<Name>" + tree + "/sub/c.txt</Name>"), std::string::npos);
 }
 
 TEST_F(CliFilesTest, BadOptionsAreUsageErrors) {

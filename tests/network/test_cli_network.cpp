@@ -81,8 +81,9 @@ TEST(CliNetwork, RefusedShareIsReportedOnStderrAndCredentialsOpenIt) {
   REQUIRE_USER();
   REQUIRE_CLI();
   WriteTestFile(TestServer()->SecretDir() + "/cli/hidden-plan.txt");
+  // Like find, a place that could not be searched makes the status 1.
   TCliRun denied = RunCli({"*plan.txt", Url("/secret/cli")});
-  EXPECT_EQ(denied.Status, 0);
+  EXPECT_EQ(denied.Status, 1);
   EXPECT_EQ(denied.Out, "");
   EXPECT_EQ(denied.Err, "'SMB Network' \\\\127.0.0.1\\secret\\cli - Access is denied.\n");
 
