@@ -8,7 +8,7 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "engine/net_error_text.h"
+#include "platform/net_error_text.h"
 #include "platform/netapi.h"
 #include "platform/smb_client.h"
 #include "platform/smb_path.h"

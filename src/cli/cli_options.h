@@ -21,6 +21,7 @@ struct TCliOptions {
   uint32_t FileAttr = 0x31;     // permitted attribute bits (R, A, D)
   int64_t FileSizeFrom = -1;    // -1: no bound
   int64_t FileSizeTo = -1;
+  int32_t FileTimeType = 0;     // 0 modified (the only time the command line filters on)
   double FileTimeFrom = 0.0;    // 0: no bound
   double FileTimeTo = 0.0;
   int32_t Threads = 12;

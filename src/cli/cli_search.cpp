@@ -50,12 +50,7 @@ PSearchTask RootTask(const TCliOptions& options) {
   auto task = std::make_unique<TSearchTask>();
   task->Path = options.Location;
   if (IsNetworkLocation(options.Location)) SetNetworkLocation(options.Location, *task);
-  task->Mask = options.Pattern;
-  task->FileAttr = options.FileAttr;
-  task->FileSizeFrom = options.FileSizeFrom;
-  task->FileSizeTo = options.FileSizeTo;
-  task->FileTimeFrom = options.FileTimeFrom;
-  task->FileTimeTo = options.FileTimeTo;
+  task->Criteria() = CriteriaOf(options.Pattern, options);
   return task;
 }
 

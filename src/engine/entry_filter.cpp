@@ -4,9 +4,6 @@
 
 namespace {
 
-// The attribute bits that the filter tests; every other bit is ignored.
-constexpr uint32_t kTestedAttributes = faReadOnly | faHidden | faSysFile | faArchive | faDirectory;
-
 // Packs a time bound. A bound before 1980 packs to 0, which as a lower bound admits every
 // entry. A bound after 2107 lies beyond every packed entry time: as an upper bound it
 // admits every entry, as a lower bound none.

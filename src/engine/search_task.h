@@ -9,19 +9,11 @@
 #include <vector>
 
 #include "platform/dir_listing.h"
+#include "platform/file_attr.h"
 #include "platform/netresource.h"
 
-// Attribute bits tested by the filter.
-inline constexpr uint32_t faReadOnly = 0x01;
-inline constexpr uint32_t faHidden = 0x02;
-inline constexpr uint32_t faSysFile = 0x04;
-inline constexpr uint32_t faVolumeID = 0x08;
-inline constexpr uint32_t faDirectory = 0x10;
-inline constexpr uint32_t faArchive = 0x20;
-
-struct TSearchTask {
-  PNetResource NetResource;  // the container of a network task; nil in a folder task
-  std::string Path;          // the folder of a folder task, no trailing separator
+// What decides which entries are results. Every task of one search carries the same.
+struct TSearchCriteria {
   std::string Mask;          // one or more masks separated by ";" or ","
   uint32_t FileAttr = 0;     // permitted attribute bits
   int64_t FileSizeFrom = 0;  // bytes, effective only when > 0 (settings use -1 for none)
@@ -29,13 +21,29 @@ struct TSearchTask {
   int32_t FileTimeType = 0;  // 0 modified, 1 created; carried along, not consulted
   double FileTimeFrom = 0.0; // effective only when != 0.0
   double FileTimeTo = 0.0;   // effective only when != 0.0
+};
+
+// The criteria of a record that names them as TSearchCriteria does (a page's settings,
+// the command line's options), with mask as the Mask.
+template <class TRecord>
+TSearchCriteria CriteriaOf(std::string mask, const TRecord& record) {
+  return {std::move(mask), record.FileAttr,     record.FileSizeFrom, record.FileSizeTo,
+          record.FileTimeType, record.FileTimeFrom, record.FileTimeTo};
+}
+
+struct TSearchTask : TSearchCriteria {
+  PNetResource NetResource;  // the container of a network task; nil in a folder task
+  std::string Path;          // the folder of a folder task, no trailing separator
   // The open parent folder of a local sub-folder task, which Path's last name is opened
   // relative to; null for the root task, network tasks, and when none could be kept open.
   POpenFolder ParentFolder;
+
+  TSearchCriteria& Criteria() { return *this; }
+  const TSearchCriteria& Criteria() const { return *this; }
 };
 using PSearchTask = std::unique_ptr<TSearchTask>;
 
-// A child task of source: the same Mask and criteria (FileAttr through FileTimeTo), no
-// NetResource, an empty Path and no ParentFolder. The caller then sets Path (a folder child) or
+// A child task of source: the same criteria, no NetResource, an empty Path and no
+// ParentFolder. The caller then sets Path (a folder child) or
 // NetResource (a network child). The child shares nothing with source.
 PSearchTask CopyTask(const TSearchTask& source);

@@ -347,13 +347,7 @@ void TSearchPage::StartSearch() {
   ClearResultsAndLog();                                           // 9
 
   auto task = std::make_unique<TSearchTask>();                    // 10
-  task->Mask = pattern;
-  task->FileAttr = Settings->FileAttr;
-  task->FileSizeFrom = Settings->FileSizeFrom;
-  task->FileSizeTo = Settings->FileSizeTo;
-  task->FileTimeType = Settings->FileTimeType;
-  task->FileTimeFrom = Settings->FileTimeFrom;
-  task->FileTimeTo = Settings->FileTimeTo;
+  task->Criteria() = CriteriaOf(pattern, *Settings);
   if (!Settings->NetResource)
     task->Path = Settings->NetResPath;
   else if (Settings->NetResource->dwUsage & RESOURCEUSAGE_CONNECTABLE)

@@ -15,12 +15,8 @@
 #include <memory>
 #include <string>
 
-// File attribute bits as the platform reports them.
-inline constexpr uint32_t kAttrReadOnly = 0x01;
-inline constexpr uint32_t kAttrHidden = 0x02;
-inline constexpr uint32_t kAttrSystem = 0x04;
-inline constexpr uint32_t kAttrDirectory = 0x10;
-inline constexpr uint32_t kAttrArchive = 0x20;
+#include "platform/file_attr.h"
+
 
 struct TDirEntry {
   std::string Name;

@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <shared_mutex>
 #include <string>
 
+#include "platform/atomic_file.h"
 #include "platform/net_errors.h"
 #include "platform/smb_credentials.h"
 #include "platform/smb_probe.h"
@@ -142,14 +142,17 @@ std::string PrivateStateDir() {
   return dir;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
-  std::string temp = path + "." + std::to_string(getpid()) + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    out << text;
-    if (!out.flush()) return false;
+// Replaces a configuration file whole, so that a library reading it meanwhile never sees
+// half of it.
+bool WriteConfigFile(const std::string& path, const std::string& text) {
+  try {
+    TAtomicFile out(path);
+    out.Write(text);
+    out.Commit();
+    return true;
+  } catch (const TAtomicFileError&) {
+    return false;  // the caller goes on with the library's defaults
   }
-  return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
 std::string CommonConfig(const std::string& dir) {
@@ -187,7 +190,7 @@ void InitOnceBody(const TSmbClientOptions& options) {
   smb_thread_set_functions(&kThreadFunctions);
   std::string dir = PrivateStateDir();
   if (dir.empty()) return;
-  if (!WriteFileAtomically(dir + "/.smb/smb.conf", CommonConfig(dir))) return;
+  if (!WriteConfigFile(dir + "/.smb/smb.conf", CommonConfig(dir))) return;
 
   // The library reads $HOME/.smb/smb.conf when it first starts, instead of the host's
   // /etc/samba/smb.conf. HOME is changed only for that moment, before other threads use it.
@@ -204,7 +207,7 @@ void InitOnceBody(const TSmbClientOptions& options) {
   if (!options.NameResolveOrder.empty())
     extra += "  name resolve order = " + options.NameResolveOrder + "\n";
   std::string extraPath = dir + "/.smb/process-" + std::to_string(getpid()) + ".conf";
-  bool ok = WriteFileAtomically(extraPath, extra) && smbc_setConfiguration(probe, extraPath.c_str()) == 0;
+  bool ok = WriteConfigFile(extraPath, extra) && smbc_setConfiguration(probe, extraPath.c_str()) == 0;
   std::remove(extraPath.c_str());
   smbc_free_context(probe, 1);
   InitOk = ok;

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_attr.h"
 #include "platform/locale_text.h"
 #include "results/result_text.h"
 
@@ -108,7 +109,7 @@ void TResultManager::SortByTextKeys(bool fullName, int sign) {
 // are made once and looked up.
 void TResultManager::SortByAttrText(int sign) {
   // Slot bits 0-2 are read-only, hidden, system; bit 3 is archive (0x20).
-  const auto slot = [](uint32_t attr) { return (attr & 0x07) | ((attr & 0x20) >> 2); };
+  const auto slot = [](uint32_t attr) { return (attr & 0x07) | ((attr & kAttrArchive) >> 2); };
   int order[16][16];
   for (uint32_t a = 0; a < 16; ++a) {
     for (uint32_t b = 0; b < 16; ++b) {

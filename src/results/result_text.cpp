@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/dos_time.h"
+#include "platform/file_attr.h"
 #include "platform/locale_text.h"
 
 std::string SizeToText(int64_t n) {
@@ -18,10 +19,10 @@ std::string SizeToText(int64_t n) {
 
 std::string AttrToText(uint32_t a) {
   std::string text;
-  if (a & 0x01) text += 'R';
-  if (a & 0x02) text += 'H';
-  if (a & 0x04) text += 'S';
-  if (a & 0x20) text += 'A';
+  if (a & kAttrReadOnly) text += 'R';
+  if (a & kAttrHidden) text += 'H';
+  if (a & kAttrSystem) text += 'S';
+  if (a & kAttrArchive) text += 'A';
   return text;
 }
 

@@ -4,26 +4,20 @@
 // page's settings as the defaults for new pages. Nothing changes before "Ok" passes
 // validation; "Cancel", Esc and the close box change nothing.
 //
-// Where to search is chosen in tvNet, a lazily expanded tree with two roots:
-//   "Entire network"  a node per network container or share, each carrying an owned copy of
-//                     its resource record, and under a share its folders (no record);
-//   "Local folders"   the file-system root and the home folder, and their folders (no
-//                     record). The root itself cannot be chosen.
-// A node is listed once, when it is first expanded; a node that lists nothing loses its
-// expand mark. Listing runs on a background thread while the dialog stays disabled with the
-// busy cursor; the GUI thread keeps running its event loop meanwhile, so the window repaints.
+// Where to search is chosen in tvNet, the lazily expanded location tree (location_tree.h).
+// A node that lists nothing loses its expand mark. While a node is listed the dialog stays
+// disabled with the busy cursor.
 //
 // UI thread only. The setting, the options and the hive must outlive the dialog.
 #include <QDialog>
 #include <QSpinBox>
-#include <QTreeWidgetItem>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/netresource.h"
+#include "shell/location_tree.h"
 
 class QCheckBox;
 class QComboBox;
@@ -37,28 +31,6 @@ class TRegistryHive;
 struct TProgramOptions;
 struct TSetting;
 
-// What the tree lists below a node. Both calls run on a background thread with their own
-// copies of what they are given; they must not touch the dialog.
-struct TNodeLister {
-  // The disk resources of a network container, in the order the network gives them;
-  // empty when it cannot be enumerated.
-  std::function<std::vector<NETRESOURCEA>(const NETRESOURCEA& container)> EnumerateNetwork;
-  // The names of the visible sub-folders of folder (a local or UNC path), in listing
-  // order, without "." and ".."; empty when it cannot be listed.
-  std::function<std::vector<std::string>(const std::string& folder)> ListFolders;
-};
-
-// The lister over the platform's network enumeration and folder listing.
-TNodeLister PlatformNodeLister();
-
-// Image slots of the tree's nodes in the shared image list; kNoImage for none.
-inline constexpr int kImageNetworkRoot = 18;
-inline constexpr int kImageNetworkContainer = 21;
-inline constexpr int kImageServer = 6;
-inline constexpr int kImageShare = 13;
-inline constexpr int kImageFolder = 3;
-inline constexpr int kNoImage = -1;
-
 // Largest byte count a size bound can hold.
 inline constexpr int64_t kLargestSizeBound = 2147483647;
 
@@ -69,25 +41,6 @@ class TSpinEdit : public QSpinBox {
   explicit TSpinEdit(QWidget* parent = nullptr);
   QString Text() const;
   void SetText(const QString& text);
-};
-
-// One node of tvNet. Record is the owned resource copy of a network node, nil for a
-// folder; the copy is released with the node.
-class TNetNode : public QTreeWidgetItem {
- public:
-  enum class TKind { Network, Folder, LocalRoot, LocalTop };
-  TNetNode(TKind kind, const QString& caption, PNetResource record);
-
-  const TKind Kind;
-  PNetResource Record;
-  int ImageIndex = kNoImage;
-  bool Listed = false;  // listed once already (whatever it yielded)
-
-  std::string Caption() const;
-  TNetNode* ParentNode() const { return static_cast<TNetNode*>(parent()); }
-  TNetNode* ChildNode(int index) const { return static_cast<TNetNode*>(child(index)); }
-  bool HasChildrenMark() const;
-  void SetChildrenMark(bool on);
 };
 
 class TOptionsDialog : public QDialog {
@@ -174,7 +127,6 @@ class TOptionsDialog : public QDialog {
   QWidget* CreateFiltersTab();
   QWidget* CreateCommonTab();
   void FormShow();
-  void AddLocalFolders();
   bool PopulateNode(TNetNode* node);
   void tvNetChange();
   void UpdateSizeControls();

@@ -5,7 +5,7 @@
 #include <barrier>
 #include <thread>
 
-#include "engine/net_error_text.h"
+#include "platform/net_error_text.h"
 #include "platform/smb_path.h"
 #include "results/logger.h"
 
