@@ -17,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "platform/smb_path.h"
 #include "platform/smb_probe.h"
@@ -52,6 +53,33 @@ bool TryLoopbackPort(uint16_t port, bool bindInstead) {
 }
 
 bool CanConnect(uint16_t port) { return TryLoopbackPort(port, false); }
+
+// Whether process pid holds the socket listening on TCP port. Another test run on the
+// same machine may take a port between our check that it is free and smbd's bind: then
+// the connection succeeds, but to a server that is not ours.
+bool ListensOn(pid_t pid, uint16_t port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // header
+  std::vector<std::string> inodes;
+  char wanted[8];
+  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (state == "0A" && local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0)
+      inodes.push_back("socket:[" + inode + "]");
+  }
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::error_code linkError;
+    const std::string target = fs::read_symlink(fd.path(), linkError).string();
+    for (const std::string& inode : inodes)
+      if (target == inode) return true;
+  }
+  return false;
+}
 bool PortIsFree(uint16_t port) { return TryLoopbackPort(port, true); }
 
 pid_t Spawn(const std::vector<std::string>& argv, int stdinFd, int outFd) {
@@ -138,24 +166,28 @@ TSmbdHarness::TSmbdHarness(uint16_t preferredPort) {
                           "ncalrpc", "binddns", "log"})
     fs::create_directories(Root + "/" + sub);
   chmod((Root + "/spool").c_str(), 01777);
-  for (uint16_t port = preferredPort; port < preferredPort + 50; ++port) {
-    if (PortIsFree(port)) {
-      ServerPort = port;
-      break;
-    }
-  }
-  if (ServerPort == 0) {
-    Why = "no free port";
-    return;
-  }
   passwd* self = getpwuid(getuid());
   User = getuid() == 0 ? kRootUser : (self ? self->pw_name : "");
-  if (!WriteConfig()) {
-    Why = "cannot write smb.conf";
+  bool started = false;
+  for (uint16_t port = preferredPort; port < preferredPort + 50 && !started; ++port) {
+    if (!PortIsFree(port)) continue;
+    ServerPort = port;
+    if (!WriteConfig()) {
+      Why = "cannot write smb.conf";
+      return;
+    }
+    if (!UserReady) UserReady = PrepareUser();
+    // Another run may take the port first: then our smbd ends or someone else's answers,
+    // and the next port is tried.
+    if (!StartServer()) continue;
+    started = ListensOn(SmbdPid, port);
+    if (!started) StopServer();
+  }
+  if (!started) {
+    if (Why.empty()) Why = "no free port";
     return;
   }
-  UserReady = PrepareUser();
-  if (!StartServer()) return;
+  Why.clear();
   SetSmbHostPort(Host(), ServerPort);
   ForgetSmbProbes();
 }
