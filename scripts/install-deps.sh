@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   cmake g++ pkg-config ninja-build googletest libgtest-dev
   qt6-base-dev libgl-dev
+  adwaita-icon-theme     # the icon theme the window falls back to when the desktop's lacks an icon
+  libqt6svg6             # Qt's SVG icon engine: scalable theme icons and the program's own icon
   libsmbclient-dev
   nlohmann-json3-dev     # the command line's JSON output
   python3                # tests read the JSON and CSV output back with Python's parsers

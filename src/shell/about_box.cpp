@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QUrl>
@@ -16,6 +17,7 @@
 
 #include "shell/html_help.h"
 #include "shell/texts.h"
+#include "shell/tray_icon.h"
 #include "shell/ver_info.h"
 
 namespace {
@@ -98,7 +100,16 @@ TAboutBox::TAboutBox(QWidget* owner, const QString& versionFile) : QDialog(owner
   display.setBold(true);
   product->setFont(display);
   product->setAlignment(Qt::AlignHCenter);
-  layout->addWidget(product);
+  // The program's own icon (the theme's when installed) beside its name.
+  auto* logo = new QLabel(this);
+  logo->setObjectName(QStringLiteral("lblIcon"));
+  logo->setPixmap(ApplicationIcon().pixmap(QSize(32, 32)));
+  auto* title = new QHBoxLayout;
+  title->addStretch();
+  title->addWidget(logo);
+  title->addWidget(product);
+  title->addStretch();
+  layout->addLayout(title);
 
   lblVersion = new QLabel(VersionLine(versionFile.isEmpty() ? QCoreApplication::applicationFilePath()
                                                               : versionFile),

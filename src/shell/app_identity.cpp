@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "shell/icons.h"
 #include "shell/texts.h"
 #include "shell/tray_icon.h"
 
@@ -10,5 +11,6 @@ void SetApplicationIdentity() {
   // The installed desktop entry, lanternquest.desktop: the desktop takes the name and the
   // icon of notifications and task-bar entries from it.
   QGuiApplication::setDesktopFileName(QStringLiteral("lanternquest"));
+  UseDesktopIconTheme();
   QApplication::setWindowIcon(ApplicationIcon());
 }

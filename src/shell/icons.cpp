@@ -1,7 +1,12 @@
 #include "shell/icons.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStandardPaths>
+
+#include <array>
 
 #include "page/search_page.h"
 
@@ -9,46 +14,54 @@ namespace {
 
 TIcons* TheIcons = nullptr;
 
-// One slot of the list: the desktop theme's name for it and what to draw when the theme
-// has no such icon (a tinted rounded square with a short glyph).
+// One slot of the list: the freedesktop icon names that may stand for it, in order of
+// preference (themes differ in which they carry), and what to draw when no theme has any
+// of them (a tinted rounded square with a short glyph).
 struct TImageSlot {
-  const char* ThemeName;
+  std::array<const char*, 3> ThemeNames;
   QRgb Tint;
   const char* Glyph;
 };
 
 // Slots in list order; the comment says which command or node uses each.
 constexpr TImageSlot kSlots[kImageCount] = {
-    {"preferences-system", 0xff607d8b, "O"},      // 0 options
-    {"application-exit", 0xffb71c1c, "X"},        // 1 exit
-    {"edit-find", 0xff1565c0, "F"},               // 2 find in results
-    {"folder", 0xffe0a020, ""},                   // 3 folder node
-    {"help-contents", 0xff1e88e5, "?"},           // 4 help
-    {"document-properties", 0xff757575, "i"},     // 5
-    {"network-server", 0xff455a64, "S"},          // 6 server node
-    {"help-about", 0xff1e88e5, "i"},              // 7 about
-    {"document-open-recent", 0xff757575, "R"},    // 8
-    {"tab-new", 0xff2e7d32, "+"},                 // 9 new page
-    {"document-open", 0xffe0a020, "L"},           // 10 load results
-    {"document-export", 0xff6a1b9a, "E"},         // 11 export results
-    {"document-save", 0xff1565c0, "S"},           // 12 save results
-    {"folder-remote", 0xff00838f, "\\"},          // 13 share node
-    {"view-sort-ascending", 0xff5d4037, "A"},     // 14 sort by
-    {"view-refresh", 0xff757575, "~"},            // 15
-    {"tab-close", 0xffc62828, "-"},               // 16 close page
-    {"dialog-information", 0xfff9a825, "T"},      // 17 tip of day
-    {"network-workgroup", 0xff00695c, "N"},       // 18 entire network
-    {"media-playback-start", 0xff2e7d32, ">"},    // 19 start search
-    {"media-playback-stop", 0xffc62828, "#"},     // 20 stop search
-    {"network-workgroup", 0xff00897b, "D"},       // 21 provider / domain node
-    {"text-x-generic", 0xff757575, "t"},          // 22
-    {"edit-copy", 0xff546e7a, "C"},               // 23 copy
-    {"edit-paste", 0xff546e7a, "P"},              // 24
-    {"edit-delete", 0xff757575, "x"},             // 25
-    {"network-connect", 0xff2e7d32, "+"},         // 26 connect network resource
-    {"network-disconnect", 0xffc62828, "-"},      // 27 disconnect network resource
-    {"view-list-details", 0xff37474f, "*"},       // 28 select file mask
+    {{"preferences-system"}, 0xff607d8b, "O"},                                  // 0 options
+    {{"application-exit"}, 0xffb71c1c, "X"},                                    // 1 exit
+    {{"edit-find"}, 0xff1565c0, "F"},                                           // 2 find in results
+    {{"folder"}, 0xffe0a020, ""},                                               // 3 folder node
+    {{"help-contents", "help-browser"}, 0xff1e88e5, "?"},                       // 4 help
+    {{"document-properties"}, 0xff757575, "i"},                                 // 5
+    {{"network-server"}, 0xff455a64, "S"},                                      // 6 server node
+    {{"help-about"}, 0xff1e88e5, "i"},                                          // 7 about
+    {{"document-open-recent"}, 0xff757575, "R"},                                // 8
+    {{"tab-new", "window-new"}, 0xff2e7d32, "+"},                               // 9 new page
+    {{"document-open"}, 0xffe0a020, "L"},                                       // 10 load results
+    {{"document-export", "document-send", "document-save-as"}, 0xff6a1b9a, "E"},  // 11 export
+    {{"document-save"}, 0xff1565c0, "S"},                                       // 12 save results
+    {{"folder-remote"}, 0xff00838f, "\\"},                                      // 13 share node
+    {{"view-sort-ascending"}, 0xff5d4037, "A"},                                 // 14 sort by
+    {{"view-refresh"}, 0xff757575, "~"},                                        // 15
+    {{"tab-close", "window-close"}, 0xffc62828, "-"},                           // 16 close page
+    {{"dialog-information"}, 0xfff9a825, "T"},                                  // 17 tip of day
+    {{"network-workgroup"}, 0xff00695c, "N"},                                   // 18 entire network
+    {{"system-search", "edit-find"}, 0xff2e7d32, ">"},                          // 19 start search
+    {{"process-stop", "media-playback-stop"}, 0xffc62828, "#"},                 // 20 stop search
+    {{"network-workgroup"}, 0xff00897b, "D"},                                   // 21 provider / domain
+    {{"text-x-generic"}, 0xff757575, "t"},                                      // 22
+    {{"edit-copy"}, 0xff546e7a, "C"},                                           // 23 copy
+    {{"edit-paste"}, 0xff546e7a, "P"},                                          // 24
+    {{"edit-delete"}, 0xff757575, "x"},                                         // 25
+    {{"network-connect", "network-wired"}, 0xff00838f, "C"},                    // 26 connect
+    {{"network-disconnect", "network-offline"}, 0xffc62828, "D"},               // 27 disconnect
+    {{"view-filter", "view-list-details", "edit-select-all"}, 0xff37474f, "*"},  // 28 file masks
 };
+
+// The first of the slot's names that the theme (or its fallback) carries; empty for none.
+QString ThemeNameOf(const TImageSlot& slot) {
+  for (const char* name : slot.ThemeNames)
+    if (name != nullptr && QIcon::hasThemeIcon(QString::fromLatin1(name))) return QString::fromLatin1(name);
+  return QString();
+}
 
 QPixmap DrawFallback(const TImageSlot& slot) {
   QPixmap pixmap(16, 16);
@@ -99,16 +112,25 @@ QPixmap Greyed(const QPixmap& source) {
 }  // namespace
 
 TIcons::TIcons() {
+  UseDesktopIconTheme();
   iml16.reserve(kImageCount);
   Icons.reserve(kImageCount);
   for (int slot = 0; slot < kImageCount; ++slot) {
-    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(kSlots[slot].ThemeName));
-    QPixmap normal = themed.isNull() ? QPixmap() : themed.pixmap(16, 16);
-    if (normal.isNull()) normal = DrawFallback(kSlots[slot]);
-    iml16.push_back(normal);
-    QIcon icon(normal);
+    const QString name = ThemeNameOf(kSlots[slot]);
+    ThemeNames.push_back(name);
+    if (!name.isEmpty()) {
+      // The theme's icon itself: every size it has, and the disabled form the style makes.
+      const QIcon themed = QIcon::fromTheme(name);
+      iml16.push_back(themed.pixmap(QSize(16, 16)));
+      if (slot < kGreyedImageCount) iml16gray.push_back(themed.pixmap(QSize(16, 16), QIcon::Disabled));
+      Icons.push_back(themed);
+      continue;
+    }
+    const QPixmap drawn = DrawFallback(kSlots[slot]);
+    iml16.push_back(drawn);
+    QIcon icon(drawn);
     if (slot < kGreyedImageCount) {
-      iml16gray.push_back(Greyed(normal));
+      iml16gray.push_back(Greyed(drawn));
       icon.addPixmap(iml16gray.back(), QIcon::Disabled);
     }
     Icons.push_back(icon);
@@ -134,4 +156,25 @@ QPixmap TIcons::Image16Gray(int slot) const {
   return slot >= 0 && slot < kGreyedImageCount ? iml16gray[slot] : QPixmap();
 }
 
+QString TIcons::ThemeName(int slot) const {
+  return slot >= 0 && slot < kImageCount ? ThemeNames[slot] : QString();
+}
+
 TIcons* TIcons::Instance() { return TheIcons; }
+
+void UseDesktopIconTheme() {
+  // Without a desktop session's platform theme (a bare X server, the offscreen platform)
+  // Qt looks for icon themes only in its own resources and names no theme, so every
+  // lookup fails. Add the freedesktop locations and start from hicolor, the base every
+  // theme inherits.
+  QStringList paths = QIcon::themeSearchPaths();
+  for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+    const QString icons = QDir(data).filePath(QStringLiteral("icons"));
+    if (!paths.contains(icons) && QFileInfo(icons).isDir()) paths.append(icons);
+  }
+  QIcon::setThemeSearchPaths(paths);
+  if (QIcon::themeName().isEmpty()) QIcon::setThemeName(QStringLiteral("hicolor"));
+  // What the user's theme lacks comes from Adwaita, which the program depends on, before
+  // the drawn stand-ins.
+  QIcon::setFallbackThemeName(QString::fromLatin1(kFallbackIconTheme));
+}

@@ -2,11 +2,12 @@
 // TIcons: the shared 16 x 16 image lists, created before the main window and kept for
 // the whole run. iml16 holds the 29 images of commands, tree nodes and list items (slots
 // 0 to 28); iml16gray the greyed versions of slots 0 to 20 for disabled tool buttons.
-// Images come from the desktop icon theme; a slot whose theme icon is missing is drawn
-// here, so no button is ever blank. Construction registers the images as the search
+// Images come from the desktop icon theme by their freedesktop names, then from the
+// packaged Adwaita theme; a slot that neither has is drawn here, so no button is ever blank. Construction registers the images as the search
 // pages' image source; destruction unregisters them. UI thread only.
 #include <QIcon>
 #include <QPixmap>
+#include <QString>
 
 #include <vector>
 
@@ -26,6 +27,8 @@ class TIcons {
   // The pixmaps of the two lists; empty for a slot outside the list.
   QPixmap Image16(int slot) const;
   QPixmap Image16Gray(int slot) const;
+  // The theme icon name a slot's image came from; empty when it is drawn here.
+  QString ThemeName(int slot) const;
 
   // The holder created at start-up, or null.
   static TIcons* Instance();
@@ -34,4 +37,14 @@ class TIcons {
   std::vector<QPixmap> iml16;
   std::vector<QPixmap> iml16gray;
   std::vector<QIcon> Icons;
+  std::vector<QString> ThemeNames;
 };
+
+// The icon theme that stands in for whatever the user's theme lacks.
+inline constexpr char kFallbackIconTheme[] = "Adwaita";
+
+// Makes the desktop's icon themes reachable through QIcon::fromTheme wherever the program
+// runs: the freedesktop folders are searched, hicolor is the theme when the platform names
+// none, and kFallbackIconTheme fills the gaps. Run before the first theme lookup; running
+// it again changes nothing.
+void UseDesktopIconTheme();

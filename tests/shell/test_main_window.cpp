@@ -110,6 +110,22 @@ TEST_F(MainWindowTest, LayoutAndCommandTable) {
   }
 }
 
+// The program depends on adwaita-icon-theme, so even without a desktop session every
+// command and tree node shows a theme icon, not a drawn stand-in.
+TEST_F(MainWindowTest, CommandsAndTreeNodesShowThemeIcons) {
+  for (const int slot : {0, 1, 2, 3, 4, 6, 7, 9, 10, 11, 12, 13, 14, 16, 17, 18, 19, 20, 21, 23, 26, 27, 28})
+    EXPECT_FALSE(Icons->ThemeName(slot).isEmpty()) << "slot " << slot;
+  EXPECT_EQ(Icons->ThemeName(3), QStringLiteral("folder"));
+  EXPECT_EQ(Icons->ThemeName(13), QStringLiteral("folder-remote"));
+  EXPECT_EQ(Icons->ThemeName(6), QStringLiteral("network-server"));
+  TMainWindow window;
+  const QImage newPage = window.actNewPage->icon().pixmap(16, 16).toImage();
+  const QImage connect = window.actConnDialog->icon().pixmap(16, 16).toImage();
+  EXPECT_NE(Icons->ThemeName(9), Icons->ThemeName(26));
+  EXPECT_NE(newPage, connect) << "New page and Connect look different";
+  EXPECT_NE(Icons->Image16(12).toImage(), Icons->Image16Gray(12).toImage()) << "a greyed form";
+}
+
 TEST_F(MainWindowTest, NewAndClosePageRules) {
   TTempDir tree;
   TGate gate;
