@@ -143,6 +143,24 @@ TEST(UncNames, SmbUrlsBecomeUncNamesAndRememberThePort) {
   EXPECT_FALSE(ParseSmbUrl("http://srv/x"));
 }
 
+// Every name that SmbUrl writes reads back as the same name: escapes at the ends of
+// segments, literal "%" followed by hex digits, "#", ";", "?", blanks and UTF-8.
+TEST(UncNames, UrlRoundTripKeepsAwkwardNames) {
+  SetSmbHostPort("roundtrip", 2446);
+  const TUncName names[] = {
+      {"srv", "s%", "a%\\%41\\%4"},
+      {"srv", "#share;", "x#y\\semi;colon\\q?mark\\ end "},
+      {"roundtrip", "\xc3\xa9t\xc3\xa9", "\xe2\x82\xac%25\\%2F%5C"},
+      {"srv", "s", "+&=@!$'()*,[]"},
+  };
+  for (const TUncName& name : names) {
+    const std::string url = SmbUrl(name);
+    const std::optional<TUncName> back = ParseSmbUrl(url);
+    ASSERT_TRUE(back) << url;
+    EXPECT_EQ(UncText(*back), UncText(name)) << url;
+  }
+}
+
 TEST(ErrorLog, TwoWorkersAddingAtOnceGiveTwoCompleteLines) {
   TLogger log;
   int notified = 0;
