@@ -1,16 +1,21 @@
 #pragma once
-// A short TCP probe of a host's SMB port, made before the library talks to the host: the
-// library waits 10 s for a host that drops packets, the probe at most kSmbProbeTimeoutMs.
+// A short probe of a host's SMB port, made before the library talks to the host: the
+// library waits 10 s for a host that drops packets, and up to 25 s for one that accepts
+// a connection and never answers (each port in turn, with gaps between); the probe
+// connects within kSmbProbeTimeoutMs and then wants the server's answer to its first
+// request within kSmbAnswerTimeoutMs, so a host costs at most their sum.
 // Results are kept for a while per host so that a search does not probe for every folder.
 // Safe from any thread (ProbeLock, a leaf lock, is never held while waiting on the network).
 #include <cstdint>
 #include <string>
 
 inline constexpr int kSmbProbeTimeoutMs = 2000;
+inline constexpr int kSmbAnswerTimeoutMs = 2500;
 
 // NO_ERROR when host accepts a TCP connection on its SMB port (the port set for it, else
-// 445 or 139) within kSmbProbeTimeoutMs; ERROR_BAD_NETPATH when it refuses, cannot be
-// resolved or does not answer in time. A NetBIOS name (up to 15 bytes, no dot) that the
+// 445 or 139) within kSmbProbeTimeoutMs and answers a negotiate (a NetBIOS session
+// request on 139) within kSmbAnswerTimeoutMs after that; ERROR_BAD_NETPATH when it
+// refuses, cannot be resolved, closes the connection or does not answer in time. A NetBIOS name (up to 15 bytes, no dot) that the
 // system resolver does not know is not probed: NO_ERROR, and the library resolves it.
 uint32_t ProbeSmbHost(const std::string& host);
 

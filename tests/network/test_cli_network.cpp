@@ -1,9 +1,15 @@
 // lanternquest-cli on network locations against the loopback smbd.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <utility>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,6 +108,32 @@ TEST(CliNetwork, RefusedShareIsReportedOnStderrAndCredentialsOpenIt) {
   TCliRun wrong = RunCli({"-U", TestServer()->UserName(), "*plan.txt", Url("/secret/cli")}, "wrong\n");
   EXPECT_EQ(wrong.Status, 1);
   EXPECT_NE(wrong.Err.find("cannot connect"), std::string::npos) << wrong.Err;
+}
+
+// A host that accepts connections and never answers costs a few seconds, for a server as
+// for a share, and gives the usual line for a host that cannot be reached.
+TEST(CliNetwork, HostThatNeverAnswersGivesUpWithTheUsualLine) {
+  REQUIRE_CLI();
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2: its own port, not the test server's
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 16), 0);  // the kernel completes connections; nobody reads
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string hostPort = "127.0.0.2:" + std::to_string(ntohs(address.sin_port));
+  for (const auto& [location, unc] : {std::pair<std::string, std::string>{"/share", "\\\\127.0.0.2\\share"},
+                                             {"/", "\\\\127.0.0.2"}}) {
+    const auto start = std::chrono::steady_clock::now();
+    const TCliRun run = RunCli({"*", "smb://" + hostPort + location});
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "'SMB Network' " + unc + " - The network path was not found.\n");
+    std::printf("a host that never answers: %s given up after %.1f s\n", unc.c_str(), seconds);
+  }
+  close(listener);
 }
 
 TEST(CliNetwork, PasswordsAreNeverTakenFromTheCommandLine) {
