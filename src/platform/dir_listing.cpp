@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/dos_time.h"
+#include "platform/pseudo_fs.h"
 #include "platform/smb_listing.h"
 
 namespace {
@@ -180,6 +181,16 @@ class TLocalDirListing final : public TDirListing {
   POpenFolder Folder() override {
     if (OpenFolderCount.load(std::memory_order_relaxed) > OpenFolderLimit()) return nullptr;
     return Open;
+  }
+
+  uint64_t Device() override {
+    struct stat info {};
+    return fstat(Open->Fd, &info) == 0 ? static_cast<uint64_t>(info.st_dev) : 0;
+  }
+
+  bool OnPseudoFileSystem() override {
+    struct stat info {};
+    return fstat(Open->Fd, &info) == 0 && IsPseudoFileSystem(Open->Fd, info.st_dev);
   }
 
  private:

@@ -56,6 +56,12 @@ class TDirListing {
   // when the process already keeps as many folders open as it allows itself (a quarter
   // of its descriptor limit, at most 1024): the sub-folders are then opened by path.
   virtual POpenFolder Folder() { return nullptr; }
+
+  // The device of the listed folder's file system, so that a walk sees where it crosses
+  // into another one; 0 when unknown (network folders). Costs one stat.
+  virtual uint64_t Device() { return 0; }
+  // Whether the listed folder lies on a pseudo file system (platform/pseudo_fs.h).
+  virtual bool OnPseudoFileSystem() { return false; }
 };
 
 // Opens folder (a local path, or a UNC path such as \\host\share\dir) for listing. The
