@@ -9,6 +9,8 @@ packages=(
   libqt6svg6             # Qt's SVG icon engine: scalable theme icons and the program's own icon
   libsmbclient-dev
   nlohmann-json3-dev     # the command line's JSON output
+  libsecret-1-dev        # passwords remembered in the desktop's keyring
+  gnome-keyring dbus-daemon libglib2.0-bin  # a real keyring on a private bus for its tests
   python3                # tests read the JSON and CSV output back with Python's parsers
   samba smbclient        # a real smbd on loopback for the network tests
   iproute2               # network namespaces for the workgroup-browsing test
