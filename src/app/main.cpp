@@ -11,6 +11,7 @@
 #include "platform/smb_client.h"
 #include "platform/ui_thread.h"
 #include "shell/app_identity.h"
+#include "shell/conn_dialog.h"
 #include "shell/icons.h"
 #include "shell/main_window.h"
 #include "shell/one_copy.h"
@@ -44,6 +45,10 @@ int main(int argc, char* argv[]) {
 
   TQtUiThread uiThread;
   SetUiThread(&uiThread);
+
+  // Servers and shares connected with a remembered password are connected again, before
+  // any page could search them.
+  ReconnectRememberedLogins();
 
   TIcons icons;
   auto window = std::make_unique<TMainWindow>();

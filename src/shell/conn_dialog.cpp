@@ -2,6 +2,7 @@
 #include "shell/conn_dialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <algorithm>
 
 #include "page/message_box.h"
+#include "platform/keyring.h"
 #include "platform/net_errors.h"
 #include "platform/netapi.h"
 #include "platform/smb_path.h"
@@ -39,17 +41,31 @@ void Forget(const std::string& name) {
   std::erase_if(DialogConnections(), [&](const std::string& known) { return SameName(known, name); });
 }
 
+void Remember(const std::string& name) {
+  Forget(name);
+  DialogConnections().push_back(name);
+}
+
+// The name as the network layer writes it ("\\host\share"), or as typed when malformed.
+std::string CanonicalName(const std::string& remoteName) {
+  const auto parsed = ParseUncName(remoteName);
+  return parsed ? UncText(*parsed) : remoteName;
+}
+
+constexpr const char* kNotRemembered =
+    "The connection lasts until the program ends; the password is not saved.";
+constexpr const char* kRemembered =
+    "The password is kept in the desktop's keyring; the connection is made again at each start.";
+constexpr const char* kNoKeyring =
+    "No desktop keyring (Secret Service) is running: the password cannot be remembered.";
+
 }  // namespace
 
 TNetConnector SmbNetConnector() {
   TNetConnector connector;
   connector.Connect = [](const std::string& remoteName, const TSmbCredentials& credentials) {
     const uint32_t code = SmbConnect(remoteName, credentials);
-    if (code == NO_ERROR) {
-      const std::string name = UncText(*ParseUncName(remoteName));
-      Forget(name);
-      DialogConnections().push_back(name);
-    }
+    if (code == NO_ERROR) Remember(UncText(*ParseUncName(remoteName)));
     return code;
   };
   connector.Disconnect = [](const std::string& remoteName) {
@@ -70,7 +86,39 @@ TNetConnector SmbNetConnector() {
     }
     return names;
   };
+  connector.KeyringAvailable = [] { return KeyringAvailable(); };
+  connector.Remember = [](const std::string& remoteName, const TSmbCredentials& credentials) {
+    RememberLogin(remoteName, credentials);
+  };
+  connector.Forget = [](const std::string& remoteName) {
+    try {
+      ForgetLogin(remoteName);
+    } catch (const TKeyringError&) {
+      // Nothing kept can be removed from a keyring that does not answer; the next start
+      // then connects it again, which Disconnect can undo once the keyring is back.
+    }
+  };
   return connector;
+}
+
+std::vector<std::string> ReconnectRememberedLogins() {
+  std::vector<std::string> names;
+  std::vector<TRememberedLogin> logins;
+  try {
+    if (!KeyringAvailable()) return names;
+    logins = RememberedLogins();
+  } catch (const TKeyringError&) {
+    return names;  // the user connects by hand, as without a keyring
+  }
+  for (TRememberedLogin& login : logins) {
+    const auto parsed = ParseUncName(login.RemoteName);
+    if (!parsed || !parsed->Rest.empty()) continue;  // not a name this program stored
+    SetSmbCredentials(parsed->Host, parsed->Share, login.Credentials);
+    login.Credentials.Password.assign(login.Credentials.Password.size(), '\0');
+    Remember(UncText(*parsed));
+    names.push_back(UncText(*parsed));
+  }
+  return names;
 }
 
 QString NetResultText(uint32_t code) {
@@ -103,10 +151,19 @@ TConnDialog::TConnDialog(QWidget* owner, TNetConnector connector)
   form->addRow(QStringLiteral("&User name:"), edtUser);
   form->addRow(QStringLiteral("&Domain:"), edtDomain);
   form->addRow(QStringLiteral("&Password:"), edtPassword);
+  chkRemember = new QCheckBox(QStringLiteral("&Remember password"), this);
+  form->addRow(QString(), chkRemember);
   layout->addLayout(form);
-  layout->addWidget(new QLabel(QStringLiteral("The connection lasts until the program ends; "
-                                              "the password is not saved."),
-                               this));
+  lblPasswordNote = new QLabel(this);
+  lblPasswordNote->setWordWrap(true);
+  layout->addWidget(lblPasswordNote);
+  const bool keyring = Connector.KeyringAvailable && Connector.KeyringAvailable();
+  chkRemember->setEnabled(keyring);
+  lblPasswordNote->setText(QString::fromLatin1(keyring ? kNotRemembered : kNoKeyring));
+  if (!keyring) chkRemember->setToolTip(QString::fromLatin1(kNoKeyring));
+  connect(chkRemember, &QCheckBox::toggled, this, [this](bool checked) {
+    lblPasswordNote->setText(QString::fromLatin1(checked ? kRemembered : kNotRemembered));
+  });
 
   auto* buttons = new QDialogButtonBox(this);
   btnOk = buttons->addButton(QStringLiteral("Connect"), QDialogButtonBox::AcceptRole);
@@ -143,8 +200,22 @@ void TConnDialog::btnOkClick() {
     TBusyCursor busy;
     code = Connector.Connect(remoteName, credentials);
   }
+  QString keyringFailure;
+  if (code == NO_ERROR && chkRemember->isEnabled()) {
+    const std::string name = CanonicalName(remoteName);
+    try {
+      if (chkRemember->isChecked()) Connector.Remember(name, credentials);
+      else if (Connector.Forget) Connector.Forget(name);
+    } catch (const TKeyringError& error) {
+      keyringFailure = QString::fromUtf8(error.what());
+    }
+  }
   credentials.Password.assign(credentials.Password.size(), '\0');
   if (code == NO_ERROR) {
+    // The connection stands for this run even when the keyring refused the password.
+    if (!keyringFailure.isEmpty())
+      ShowErrorBox(this, QStringLiteral("Connected to \"%1\", but the password is not remembered. %2")
+                             .arg(QString::fromLocal8Bit(remoteName.c_str()), keyringFailure));
     accept();
     return;
   }
@@ -187,6 +258,9 @@ void TDisconnDialog::btnDisconnectClick() {
   if (item == nullptr) return;
   const QString name = item->text();
   const uint32_t code = Connector.Disconnect(Local8Bit(name));
+  if ((code == NO_ERROR || code == ERROR_NOT_CONNECTED) && Connector.Forget &&
+      Connector.KeyringAvailable && Connector.KeyringAvailable())
+    Connector.Forget(Local8Bit(name));
   Refresh();
   if (code != NO_ERROR)
     ShowErrorBox(this, QStringLiteral("Cannot disconnect \"%1\". %2").arg(name, NetResultText(code)));

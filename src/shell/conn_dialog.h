@@ -8,8 +8,13 @@
 // box and the dialog stays open for a correction. Disconnect lists the servers connected
 // for this run and forgets the chosen one.
 //
-// Passwords live only in the network layer's memory for this run: they are never written
-// to the settings, never shown in a message and the password box is emptied once used.
+// Passwords live in the network layer's memory for this run: they are never written to
+// the settings, never shown in a message and the password box is emptied once used. With
+// "Remember password" ticked, a successful connection's credentials are also kept in the
+// desktop's keyring (platform/keyring.h), and the server or share is connected again at
+// the next start (ReconnectRememberedLogins). Without a keyring the box is greyed and a
+// line under it says why. Connecting without the box ticked, or disconnecting, removes
+// what the keyring kept for that name.
 //
 // The network calls are reached through TNetConnector so that tests can answer them.
 // The calls run on the UI thread (the server is probed first, so a dead host answers in
@@ -23,6 +28,8 @@
 
 #include "platform/smb_credentials.h"
 
+class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -32,6 +39,11 @@ struct TNetConnector {
   std::function<uint32_t(const std::string& remoteName, const TSmbCredentials&)> Connect;
   std::function<uint32_t(const std::string& remoteName)> Disconnect;
   std::function<std::vector<std::string>()> Connected;
+  // The desktop keyring; when KeyringAvailable is unset or false nothing is remembered.
+  // Remember throws TKeyringError; Forget reports nothing (nothing kept is no failure).
+  std::function<bool()> KeyringAvailable;
+  std::function<void(const std::string& remoteName, const TSmbCredentials&)> Remember;
+  std::function<void(const std::string& remoteName)> Forget;
 };
 
 // The connector over the program's SMB network layer.
@@ -54,6 +66,8 @@ class TConnDialog : public QDialog {
   QLineEdit* edtUser = nullptr;
   QLineEdit* edtDomain = nullptr;
   QLineEdit* edtPassword = nullptr;
+  QCheckBox* chkRemember = nullptr;
+  QLabel* lblPasswordNote = nullptr;  // where the password is kept, or why it cannot be
   QPushButton* btnOk = nullptr;
   QPushButton* btnCancel = nullptr;
 
@@ -81,6 +95,11 @@ class TDisconnDialog : public QDialog {
 
   TNetConnector Connector;
 };
+
+// At start: connects, for this run, every server and share whose login the keyring keeps,
+// without contacting them (a wrong password shows when they are searched). They are then
+// listed by the Disconnect dialog. Returns the names; none when there is no keyring.
+std::vector<std::string> ReconnectRememberedLogins();
 
 // The commands of the main window: each shows its dialog modally.
 void ShowConnectDialog(QWidget* owner);

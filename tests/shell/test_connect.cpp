@@ -2,6 +2,8 @@
 // and a real connection to the test smbd whose user-only share is then searched.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -12,8 +14,11 @@
 
 #include "engine/search_fixture.h"
 #include "page/message_box.h"
+#include "platform/keyring.h"
 #include "platform/net_errors.h"
+#include "platform/smb_credentials.h"
 #include "shell/conn_dialog.h"
+#include "support/keyring_session.h"
 #include "support/smbd_harness.h"
 #include "test_tray_qt_app.h"
 
@@ -50,16 +55,17 @@ struct TScriptedNet {
   std::vector<std::string> Names;
 
   TNetConnector Connector() {
-    return TNetConnector{
-        [this](const std::string& name, const TSmbCredentials& credentials) {
-          Connects.emplace_back(name, credentials);
-          return Answer;
-        },
-        [this](const std::string& name) {
-          std::erase(Names, name);
-          return NO_ERROR;
-        },
-        [this] { return Names; }};
+    TNetConnector connector;
+    connector.Connect = [this](const std::string& name, const TSmbCredentials& credentials) {
+      Connects.emplace_back(name, credentials);
+      return Answer;
+    };
+    connector.Disconnect = [this](const std::string& name) {
+      std::erase(Names, name);
+      return NO_ERROR;
+    };
+    connector.Connected = [this] { return Names; };
+    return connector;
   }
 };
 
@@ -104,6 +110,58 @@ TEST_F(ConnectTest, DisconnectListsConnectionsAndForgetsTheChosenOne) {
   EXPECT_EQ(dialog.lvConnections->count(), 0);
   EXPECT_FALSE(dialog.btnDisconnect->isEnabled());
   EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(ConnectTest, RememberPasswordIsGreyedWithAHintWithoutAKeyring) {
+  if (InKeyringSession()) GTEST_SKIP() << "checked outside the private session";
+  const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const std::string previous = saved != nullptr ? saved : "";
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lq-test-bus", 1);
+  TConnDialog dialog(nullptr);
+  if (saved != nullptr) setenv("DBUS_SESSION_BUS_ADDRESS", previous.c_str(), 1);
+  else unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  EXPECT_FALSE(dialog.chkRemember->isEnabled());
+  EXPECT_NE(dialog.lblPasswordNote->text().indexOf("keyring"), -1) << dialog.lblPasswordNote->text().toStdString();
+}
+
+// The dialogs over the real keyring; only the network is scripted.
+TEST_F(ConnectTest, RememberedPasswordIsKeptInTheKeyringAndConnectedAgainAtStart) {
+  if (!InKeyringSession()) return RunCurrentTestInKeyringSession();
+  TScriptedNet net;
+  TNetConnector connector = SmbNetConnector();
+  connector.Connect = net.Connector().Connect;
+  TConnDialog dialog(nullptr, connector);
+  ASSERT_TRUE(dialog.chkRemember->isEnabled());
+
+  net.Answer = ERROR_LOGON_FAILURE;  // a refused password is never remembered
+  Fill(dialog, "\\\\Srv\\Docs", "OFFICE\\ann", "", "wrong");
+  dialog.chkRemember->setChecked(true);
+  dialog.btnOk->click();
+  EXPECT_TRUE(RememberedLogins().empty());
+
+  net.Answer = NO_ERROR;
+  Fill(dialog, "\\\\Srv\\Docs", "OFFICE\\ann", "", "s3cret-pw");
+  dialog.btnOk->click();
+  ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  ASSERT_EQ(RememberedLogins().size(), 1u);
+  EXPECT_EQ(RememberedLogins()[0].Credentials.Password, "s3cret-pw");
+
+  // The next start: the share is connected with the kept login and listed to disconnect.
+  RemoveSmbCredentials("Srv", "Docs");
+  EXPECT_EQ(ReconnectRememberedLogins(), std::vector<std::string>{"\\\\Srv\\Docs"});
+  const TSmbCredentials restored = LookupSmbCredentials("srv", "docs");
+  EXPECT_EQ(restored.User, "ann");
+  EXPECT_EQ(restored.Domain, "OFFICE");
+  EXPECT_EQ(restored.Password, "s3cret-pw");
+
+  TNetConnector real = SmbNetConnector();
+  TDisconnDialog disconnect(nullptr, real);
+  const auto listed = disconnect.lvConnections->findItems("\\\\Srv\\Docs", Qt::MatchExactly);
+  ASSERT_EQ(listed.size(), 1);
+  disconnect.lvConnections->setCurrentItem(listed[0]);
+  disconnect.btnDisconnect->click();
+  EXPECT_TRUE(RememberedLogins().empty()) << "disconnecting forgets the kept password";
+  EXPECT_TRUE(ReconnectRememberedLogins().empty());
 }
 
 TEST_F(ConnectTest, UserOnlyShareIsSearchedAfterConnectingWithCredentials) {

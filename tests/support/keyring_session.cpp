@@ -73,4 +73,5 @@ void RunCurrentTestInKeyringSession() {
   std::filesystem::remove_all(folder);
   if (code == kNoKeyring) GTEST_SKIP() << "the keyring daemon did not come up:\n" << log;
   EXPECT_EQ(code, 0) << "inside the keyring session:\n" << log;
+  EXPECT_NE(log.find("[  PASSED  ] 1 test."), std::string::npos) << "the test did not run inside:\n" << log;
 }
