@@ -60,9 +60,15 @@ class TCountingUiThread : public TUiThread {
   }
   void PumpUiCalls(int timeoutMs) override { Inner.PumpUiCalls(timeoutMs); }
   void Wake() override { Inner.Wake(); }
-  void Reset() { Calls = 0; WaitedNs = 0; RanNs = 0; }
-  // RanNs: time the calls themselves took on the GUI thread.
-  std::atomic<long long> Calls{0}, WaitedNs{0}, RanNs{0};
+  void Post(TUiNotification& notification) override {
+    ++Posts;
+    Inner.Post(notification);
+  }
+  void Withdraw(TUiNotification& notification) override { Inner.Withdraw(notification); }
+  void Reset() { Calls = 0; WaitedNs = 0; RanNs = 0; Posts = 0; }
+  // RanNs: time the calls themselves took on the GUI thread. Posts: notifications queued
+  // (raises merged into one already waiting are not counted).
+  std::atomic<long long> Calls{0}, WaitedNs{0}, RanNs{0}, Posts{0};
 
  private:
   TUiThread& Inner;
@@ -95,8 +101,23 @@ class TGapMeter {
   QElapsedTimer Clock;
 };
 
+// The process's resident memory in MiB.
+double ResidentMiB() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (!status) return 0;
+  char line[256];
+  long kib = 0;
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1) break;
+  }
+  std::fclose(status);
+  return kib / 1024.0;
+}
+
 void Stream(TSearchPage& page, int total, int producers) {
   TResultManager& store = page.ResultStore();
+  // Raised as a worker raises the store's Changed: without waiting for the GUI thread.
+  TUiNotification changed([&] { store.Changed(); });
   auto folder = std::make_shared<const std::string>("/bench/folder/");
   std::atomic<int> next{0};
   std::atomic<int> running{producers};
@@ -121,8 +142,8 @@ void Stream(TSearchPage& page, int total, int producers) {
         }
         store.Lock.WaitFor(0xFFFFFFFF);
         store.AddResults(count, batch.data());
-        UiThread().InvokeAndWait([&] { store.Changed(); });
         store.Lock.Release();
+        changed.Raise();
       }
       --running;
     });
@@ -130,10 +151,13 @@ void Stream(TSearchPage& page, int total, int producers) {
   while (running > 0) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   const double seconds = clock.elapsed() / 1000.0;
   for (std::thread& thread : threads) thread.join();
+  while (page.ResultRowCount() < int(store.Count()))
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   QApplication::processEvents();
-  std::printf("stream   %d results, %d producers: %.2fs, %d list repaints, longest GUI stall %lld ms, rows %d\n",
+  std::printf("stream   %d results, %d producers: %.2fs, %d list repaints, longest GUI stall %lld ms, rows %d, "
+              "resident %.0f MiB\n",
               total, producers, seconds, paints.Paints, static_cast<long long>(gaps.MaxGapMs),
-              page.ResultRowCount());
+              page.ResultRowCount(), ResidentMiB());
   page.lvResults->viewport()->removeEventFilter(&paints);
 }
 
@@ -204,9 +228,10 @@ int main(int argc, char* argv[]) {
     uiThread.Reset();
     gui.push_back(SearchWithPage(page, tree, threads, found));
     const double calls = std::max(1.0, double(uiThread.Calls.load()));
-    std::printf("page run %d: %.3fs, %lld hand-offs, per hand-off %.1f us waited, %.1f us ran\n",
+    std::printf("page run %d: %.3fs, %lld waiting hand-offs (%.1f us waited, %.1f us ran each), "
+                "%lld notifications queued\n",
                 run, gui.back(), uiThread.Calls.load(), uiThread.WaitedNs / 1000.0 / calls,
-                uiThread.RanNs / 1000.0 / calls);
+                uiThread.RanNs / 1000.0 / calls, uiThread.Posts.load());
     window->FinishRun(0);
     textLong.push_back(SearchWithCli(cli, tree, threads, true));
     text.push_back(SearchWithCli(cli, tree, threads, false));

@@ -20,8 +20,8 @@
 namespace {
 
 // Writes the results that the store gained since the last call. Runs inside the
-// store's Changed, which the delivering worker runs under the store's Lock, so calls
-// never overlap and the order of output is the order of delivery.
+// store's Changed, a hand-off notification: calls never overlap, and the order of output
+// is the store's order, which is the order of delivery.
 class TResultPrinter {
  public:
   TResultPrinter(const TCliOptions& options, std::FILE* out) : Options(options), Out(out) {}
@@ -77,13 +77,12 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   TLogger errorLog;
   TResultPrinter printer(options, out);
   TCliProgress progress(err, isatty(fileno(err)) == 1);
-  uint64_t workersEnded = 0;
 
   std::mutex doneLock;  // a leaf lock: guards done
   std::condition_variable doneSignal;
   bool done = false;
   // Sorted output waits for the whole set; otherwise results are printed as they come.
-  // Error-log lines go to stderr as they arrive (Changed runs under the hand-off lock).
+  // Error-log lines go to stderr as they arrive (Changed runs as a hand-off notification).
   size_t logLinesPrinted = 0;
   errorLog.OnChange = [&](TLogger* log) {
     progress.Clear();
@@ -98,8 +97,7 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
     TSearchManager manager(store, errorLog);
     manager.MaxThreads = options.Threads;
     manager.OnThreadChange = [&](TSearchManager* sender) {
-      ++workersEnded;
-      progress.Update(workersEnded, store.Count(), sender->ActiveThreads());
+      progress.Update(sender->EndedWorkers(), store.Count(), sender->ActiveThreads());
       if (!sender->IsFinished()) return;
       std::lock_guard<std::mutex> lock(doneLock);
       done = true;

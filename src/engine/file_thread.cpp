@@ -2,7 +2,6 @@
 
 #include <limits>
 
-#include "engine/search_manager.h"
 #include "results/result_manager.h"
 #include "platform/dos_time.h"
 
@@ -49,6 +48,7 @@ void TFileThread::WalkFolder(const std::string& folder) {
       Entries.push_back(std::move(entry));
     }
     Delivered.assign(Entries.size(), false);
+    QueueSubFolders(folder);
   }
   for (size_t i = 0; i < Entries.size(); ++i) {
     TDirEntry& entry = Entries[i];
@@ -70,15 +70,24 @@ void TFileThread::WalkFolder(const std::string& folder) {
       Delivered[i] = true;
       if (BufferCount >= kDeliveryBatch) FlushResults(false);
     }
-    if (!Terminated() && MaskIndex == 0 && IsSubFolder(entry)) {
-      PSearchTask child = CopyTask(*Task);
-      child->Path = folder + entry.Name;
-      child->ParentFolder = Listing->Folder();
-      Manager.AddTask(std::move(child));
-    }
     if (Terminated()) break;
   }
   if (!Terminated()) FlushResults(true);
+}
+
+void TFileThread::QueueSubFolders(const std::string& folder) {
+  std::vector<PSearchTask> children;
+  POpenFolder parent;
+  for (TDirEntry& entry : Entries) {
+    if (Terminated()) return;
+    if (!IsSubFolder(entry)) continue;
+    if (children.empty()) parent = Listing->Folder();
+    PSearchTask child = CopyTask(*Task);
+    child->Path = folder + entry.Name;
+    child->ParentFolder = parent;
+    children.push_back(std::move(child));
+  }
+  if (!children.empty() && !Terminated()) Manager.AddTasks(children);
 }
 
 bool TFileThread::IsMatch(TDirEntry& entry) {

@@ -2,10 +2,11 @@
 // TFileThread: the folder walker. It lists its task's folder once (not the sub-folders)
 // and makes one pass over that listing per mask of the task's mask list, in order. An
 // entry that passes the filter and a mask becomes a result, delivered once, by the first
-// mask it matches. On the first pass every sub-folder (hidden ones included, links to
-// folders excepted) goes back to the manager as a new task, whether or not it is a
-// result itself. A folder that cannot be listed yields nothing and logs nothing; a
-// malformed mask ends the run before the folder is listed.
+// mask it matches. Once the folder is listed, every sub-folder (hidden ones included,
+// links to folders excepted) goes back to the manager as a new task, whether or not it is
+// a result itself: all of them in one batch, in listing order, before the first pass, so
+// that idle workers can start on them at once. A folder that cannot be listed yields
+// nothing and logs nothing; a malformed mask ends the run before the folder is listed.
 //
 // Reading an entry's size, time and read-only bit costs a stat, so it is read only when
 // the filter needs it for an entry whose name matches, or for a result of a store that
@@ -40,6 +41,8 @@ class TFileThread final : public TSearchThread {
   // The filter and the mask at MaskIndex; cheap tests first, a stat only when needed.
   bool IsMatch(TDirEntry& entry);
   bool IsSubFolder(TDirEntry& entry);
+  // Hands every sub-folder of the listing to the manager in one batch. First pass only.
+  void QueueSubFolders(const std::string& folder);
 
   int32_t MaskIndex = 0;
   std::vector<std::string> Masks;

@@ -5,7 +5,8 @@
 #include "engine/file_thread.h"
 #include "engine/search_thread.h"
 #include "engine/wnet_thread.h"
-#include "platform/ui_thread.h"
+#include "results/logger.h"
+#include "results/result_manager.h"
 
 namespace {
 // How long a destroying manager waits for a hand-off or a wake-up before it looks again.
@@ -13,12 +14,20 @@ constexpr int kDestroyPumpMs = 50;
 }
 
 TSearchManager::TSearchManager(TResultManager& resultStore, TLogger& errorLog)
-    : ResultStore(resultStore), ErrorLog(errorLog) {}
+    : ResultStore(resultStore),
+      ErrorLog(errorLog),
+      // A merged change that runs after the search has finished says nothing new: the
+      // end that finished it is handed over on its own, after it.
+      ThreadChangeNotice([this] {
+        if (!IsFinished()) DoThreadChange();
+      }),
+      ResultsNotice([this] { ResultStore.Changed(); }),
+      LogNotice([this] { ErrorLog.Changed(); }) {}
 
 TSearchManager::~TSearchManager() {
   Stop();
   std::unique_lock<std::mutex> lock(QueueLock);
-  while (LiveWorkers > 0) {
+  while (BusyRunners > 0) {
     lock.unlock();
     // Workers may be waiting in a hand-off to this (the UI) thread.
     UiThread().PumpUiCalls(kDestroyPumpMs);
@@ -36,76 +45,103 @@ std::unique_ptr<TSearchThread> TSearchManager::CreateWorker(PSearchTask task) {
 
 void TSearchManager::AddTask(PSearchTask task) {
   if (!task) return;
-  std::lock_guard<std::mutex> lock(QueueLock);
-  if (Stopped) {
-    // A worker of the stopped search may still hand in a sub-task: drop it. With no
-    // worker active, this is the first task of a new search.
-    if (ActiveCount.load() > 0) return;
-    Stopped = false;
-  }
-  Queue.push_back(std::move(task));
-  StartNextThread();
+  std::vector<PSearchTask> tasks;
+  tasks.push_back(std::move(task));
+  AddTasks(tasks);
 }
 
-void TSearchManager::StartNextThread() {
-  if (ActiveCount.load() >= std::max<int32_t>(1, MaxThreads.load()) || Queue.empty()) return;
+void TSearchManager::AddTasks(std::vector<PSearchTask>& tasks) {
+  std::lock_guard<std::mutex> lock(QueueLock);
+  if (Stopped) {
+    // A worker of the stopped search may still hand in sub-tasks: drop them. With no
+    // worker active, this is the first task of a new search.
+    if (ActiveCount.load() > 0) {
+      tasks.clear();
+      return;
+    }
+    Stopped = false;
+  }
+  for (PSearchTask& task : tasks) {
+    if (task) Queue.push_back(std::move(task));
+  }
+  tasks.clear();
+  StartWorkers();
+}
+
+std::unique_ptr<TSearchThread> TSearchManager::TakeNextWorker() {
+  if (ActiveCount.load() >= std::max<int32_t>(1, MaxThreads.load()) || Queue.empty()) return nullptr;
   PSearchTask task = std::move(Queue.front());
   Queue.pop_front();
   std::unique_ptr<TSearchThread> worker = CreateWorker(std::move(task));
-  TSearchThread* raw = worker.get();
   ActiveCount.fetch_add(1);
-  Threads.push_back(raw);
-  ++LiveWorkers;
-  try {
-    Pool.Submit([this, raw] { RunWorker(raw); });
-    worker.release();  // the pool job owns it now
-  } catch (...) {
-    // The worker never runs, so its end handler never would: undo the count.
-    Threads.pop_back();
-    ActiveCount.fetch_sub(1);
-    --LiveWorkers;
-    PSearchTask back = worker->TakeTask();
-    worker.reset();
-    if (ActiveCount.load() > 0) {
-      // A running worker's end starts it again.
-      Queue.push_front(std::move(back));
-      return;
+  Threads.push_back(worker.get());
+  return worker;
+}
+
+void TSearchManager::StartWorkers() {
+  while (std::unique_ptr<TSearchThread> worker = TakeNextWorker()) {
+    TSearchThread* raw = worker.get();
+    ++BusyRunners;
+    try {
+      Pool.Submit([this, raw] { RunWorkers(raw); });
+      worker.release();  // the pool job owns it now
+    } catch (...) {
+      // The worker never runs, so it is never counted out: undo the count.
+      Threads.pop_back();
+      ActiveCount.fetch_sub(1);
+      --BusyRunners;
+      PSearchTask back = worker->TakeTask();
+      worker.reset();
+      if (ActiveCount.load() > 0) {
+        // A running worker's end starts it again.
+        Queue.push_front(std::move(back));
+        return;
+      }
+      // Nothing runs that could start it later: give up this search so it can complete.
+      Queue.clear();
+      throw;
     }
-    // Nothing runs that could start it later: give up this search so it can complete.
-    Queue.clear();
-    throw;
   }
 }
 
-void TSearchManager::RunWorker(TSearchThread* raw) {
-  std::unique_ptr<TSearchThread> worker(raw);
-  worker->Execute();
-  worker.reset();  // ends it through WorkerEnded on the UI thread
+void TSearchManager::RunWorkers(TSearchThread* first) {
+  std::unique_ptr<TSearchThread> worker(first);
+  while (worker) {
+    TSearchThread* const ended = worker.get();
+    worker->Execute();
+    worker.reset();  // the worker's own clean-up, before it is counted out
+    bool finished = false;
+    {
+      std::lock_guard<std::mutex> lock(QueueLock);
+      auto found = std::find(Threads.begin(), Threads.end(), ended);
+      if (found != Threads.end()) Threads.erase(found);
+      ActiveCount.fetch_sub(1);
+      EndedCount.fetch_add(1, std::memory_order_relaxed);
+      try {
+        worker = TakeNextWorker();
+      } catch (...) {
+        // The next worker could not be made: its task is lost, as when a worker cannot
+        // be created for AddTask; the search goes on with the others.
+      }
+      finished = ActiveCount.load() == 0 && Queue.empty();
+    }
+    try {
+      if (finished) {
+        // The page must hear of the end that finished the search after everything
+        // raised before it: a synchronous hand-off runs after those.
+        UiThread().InvokeAndWait([this] { DoThreadChange(); });
+      } else {
+        RaiseThreadChange();
+      }
+    } catch (...) {
+      // A failing handler must not keep the next worker from running.
+    }
+  }
   {
     std::lock_guard<std::mutex> lock(QueueLock);
-    --LiveWorkers;
+    --BusyRunners;
   }
   UiThread().Wake();
-}
-
-void TSearchManager::ThreadTerminated(TSearchThread* sender) {
-  std::lock_guard<std::mutex> lock(QueueLock);
-  auto found = std::find(Threads.begin(), Threads.end(), sender);
-  if (found != Threads.end()) Threads.erase(found);
-  ActiveCount.fetch_sub(1);
-  StartNextThread();
-}
-
-void TSearchManager::WorkerEnded(TSearchThread* worker) {
-  UiThread().InvokeAndWait([&] {
-    try {
-      ThreadTerminated(worker);
-    } catch (...) {
-      // Only a successor that could not be started fails here; ThreadTerminated has
-      // already counted this worker out, and the page must still hear of its end.
-    }
-    DoThreadChange();
-  });
 }
 
 void TSearchManager::Stop() {

@@ -1,14 +1,20 @@
 #pragma once
 // Runs the searches of one search page, one after another. It keeps a first-in-first-out
-// queue of tasks and starts, for the oldest, one worker at a time while fewer than
+// queue of tasks and runs, for the oldest, one worker at a time while fewer than
 // MaxThreads run: a network worker for a task with an empty Path, a folder walker
 // otherwise. Workers feed the queue with the sub-folders, shares and containers they
 // find, so a tree is searched breadth-first by at most MaxThreads workers at once.
 //
+// A pool thread whose worker ends counts it out and, when a task waits, makes and runs
+// the next worker itself: while the queue is not empty no thread hands work to another.
+// The page hears of ended workers through OnThreadChange, raised without waiting (runs
+// merge while the UI thread is busy); the end that finishes the search is handed to the
+// UI thread synchronously, after every notification raised before it, so the page sees
+// IsFinished only once the last results and log lines have been announced.
+//
 // Threads: AddTask from any thread; Stop, IsFinished, the destructor and everything else
-// on the UI thread (the thread that runs UiThread()'s calls). Workers raise
-// OnThreadChange on the UI thread: when a network worker starts and after every worker
-// has ended. A search is over when IsFinished holds in that handler.
+// on the UI thread (the thread that runs UiThread()'s calls). A search is over when
+// IsFinished holds in an OnThreadChange handler.
 //
 // Stop is final until the next search: tasks added after it, while workers of the
 // stopped search still end, are freed and not started. The next AddTask on an idle
@@ -18,8 +24,8 @@
 // destroyed, pumping UiThread() meanwhile; the result store and the error log must
 // outlive it.
 //
-// Lock order: UI hand-off lock (direct kind) -> QueueLock -> the pool's lock.
-// QueueLock is held only briefly and never while waiting for another thread.
+// Locks: QueueLock, in the order written in platform/ui_thread.h. It is held only
+// briefly and never while waiting for another thread or raising a notification.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -29,13 +35,15 @@
 #include <vector>
 
 #include "engine/search_task.h"
+#include "engine/worker_host.h"
 #include "engine/worker_pool.h"
+#include "platform/ui_thread.h"
 
 class TSearchThread;
 class TResultManager;
 class TLogger;
 
-class TSearchManager {
+class TSearchManager final : public TWorkerHost {
  public:
   using TThreadChangeEvent = std::function<void(TSearchManager*)>;
   // Creates the worker for a task. The default makes a TWNetThread for an empty Path and
@@ -54,37 +62,44 @@ class TSearchManager {
   // every search; lowering it during a search only delays further starts.
   std::atomic<int32_t> MaxThreads{4};
 
-  // Workers started whose end handler has not run yet. Any thread.
+  // Workers started and not yet counted out. Any thread.
   int32_t ActiveThreads() const { return ActiveCount.load(std::memory_order_acquire); }
+  // Workers counted out since the manager was made (a progress figure). Any thread.
+  uint64_t EndedWorkers() const { return EndedCount.load(std::memory_order_relaxed); }
 
   // Takes the task; queues it and starts a worker if a slot is free. Any thread. A task
   // added while a stopped search is still ending is freed. Throws std::system_error when
   // no worker thread can be created at all; the task is then freed.
-  void AddTask(PSearchTask task);
+  void AddTask(PSearchTask task) override;
+  void AddTasks(std::vector<PSearchTask>& tasks) override;
   // Frees every queued task and sets the stop flag of every running worker; returns at
   // once. Stopping an idle manager changes nothing.
   void Stop();
   // No worker active and nothing queued.
   bool IsFinished() const;
-  // The end handler of every worker; runs on the UI thread after the worker's run.
-  void ThreadTerminated(TSearchThread* sender);
-  // A worker that ran is being destroyed (its own thread): runs ThreadTerminated for it
-  // and then OnThreadChange in one hand-off to the UI thread, so the page hears of the
-  // end after the count has dropped and any successor has started. Rethrows a failure
-  // of the handler; a successor that could not be started is not one.
-  void WorkerEnded(TSearchThread* worker);
-  // Raises OnThreadChange with this manager, if set. UI thread (workers hand it off).
+  // Raises OnThreadChange with this manager, if set. UI thread.
   void DoThreadChange();
+
+  void RaiseThreadChange() override { ThreadChangeNotice.Raise(); }
+  void RaiseResultsChanged() override { ResultsNotice.Raise(); }
+  void RaiseLogChanged() override { LogNotice.Raise(); }
 
   TResultManager& ResultStore;  // handed to every worker; not owned
   TLogger& ErrorLog;            // handed to every worker; not owned
 
   // Replaces the default worker factory. Before the first AddTask.
   void SetWorkerFactory(TWorkerFactory factory) { WorkerFactory = std::move(factory); }
+  // The pool that runs the workers (tests make its thread starts fail).
+  TWorkerPool& WorkerPool() { return Pool; }
 
  private:
-  void StartNextThread();  // QueueLock held
-  void RunWorker(TSearchThread* worker);
+  // Starts workers for waiting tasks while slots are free. QueueLock held.
+  void StartWorkers();
+  // The oldest task's worker, counted as active, when a slot is free; else null.
+  // QueueLock held.
+  std::unique_ptr<TSearchThread> TakeNextWorker();
+  // A pool thread's job: runs worker, then each next worker this thread takes on.
+  void RunWorkers(TSearchThread* worker);
   std::unique_ptr<TSearchThread> CreateWorker(PSearchTask task);
 
   TWorkerFactory WorkerFactory;
@@ -94,8 +109,14 @@ class TSearchManager {
   std::deque<PSearchTask> Queue;          // guarded by QueueLock; owns the waiting tasks
   std::vector<TSearchThread*> Threads;    // guarded by QueueLock; running, not owned
   std::atomic<int32_t> ActiveCount{0};    // changed only under QueueLock
+  std::atomic<uint64_t> EndedCount{0};    // changed only under QueueLock
   bool Stopped = false;                   // guarded by QueueLock: Stop until next search
-  int32_t LiveWorkers = 0;                // guarded by QueueLock: created, not destroyed
+  int32_t BusyRunners = 0;                // guarded by QueueLock: pool jobs not yet done
+
+  // The page's notifications; withdrawn, if still waiting, when the manager goes.
+  TUiNotification ThreadChangeNotice;
+  TUiNotification ResultsNotice;
+  TUiNotification LogNotice;
 
   TWorkerPool Pool;  // last: its threads end before the fields above go away
 };

@@ -1,37 +1,35 @@
 #pragma once
 // TSearchThread: the common base of a search's workers (the folder walker and the
 // network enumerator). A worker runs one task on a pool thread of its manager; it holds
-// references to the manager, the page's result store and error log, owns none of them,
-// and is destroyed by the manager right after its run and its end handler.
+// references to the manager (through TWorkerHost), the page's result store and error log,
+// owns none of them, and is destroyed by the manager right after its run.
 //
-// Life of a worker: created by TSearchManager::StartNextThread -> Execute on a pool
+// Life of a worker: created by the manager when a slot is free -> Execute on a pool
 // thread (Run, unless the stop flag is already set; any exception ends the run) ->
-// destructor on the same pool thread: a derived worker's own clean-up, then one hand-off
-// to the UI thread that runs the manager's ThreadTerminated and then its OnThreadChange,
-// then the task and the undelivered results are freed.
+// destructor on the same pool thread (a derived worker's own clean-up; the task and the
+// undelivered results are freed) -> the manager counts it out, starts the next task on
+// the same thread when one waits, and raises the page's OnThreadChange.
 //
 // Threads: everything but Terminate and Terminated belongs to the worker's own thread;
-// the batch needs no lock. Delivery takes the result store's Lock ("RESULT_MUTEX") and
-// keeps it while the UI thread runs the store's Changed.
+// the batch needs no lock. Delivery appends the batch to the store under the store's
+// Lock ("RESULT_MUTEX", a leaf lock: see platform/ui_thread.h for the order), releases it,
+// and then raises the store's Changed; no worker waits for the UI thread to deliver.
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "engine/search_task.h"
+#include "engine/worker_host.h"
 #include "results/search_result.h"
 
-class TSearchManager;
 class TResultManager;
 class TLogger;
 
 class TSearchThread {
  public:
-  TSearchThread(TSearchManager& manager, PSearchTask task, TResultManager& resultStore,
+  TSearchThread(TWorkerHost& manager, PSearchTask task, TResultManager& resultStore,
                 TLogger& errorLog);
-  // For a worker that ran: runs the manager's end handler and then raises its
-  // OnThreadChange, both in one hand-off to the UI thread. Then frees the task and drops
-  // every result still in the batch.
+  // Frees the task and drops every result still in the batch.
   virtual ~TSearchThread();
   TSearchThread(const TSearchThread&) = delete;
   TSearchThread& operator=(const TSearchThread&) = delete;
@@ -59,19 +57,12 @@ class TSearchThread {
   void BufferResult(PSearchResult result);
   // Delivers the batch: takes the store's Lock (waiting at most 20 ms, or without limit
   // when wait is true; on a time-out the batch stays and is offered again later), moves
-  // the batch into the store, runs the store's Changed on the UI thread and waits, then
-  // releases Lock. Runs even for an empty batch, so the store hears from every pass.
+  // the batch into the store, releases Lock and raises the store's Changed. An empty
+  // batch changes nothing and raises nothing.
   void FlushResults(bool wait);
 
-  // The notifications, each run on the UI thread while this worker waits.
-  void NotifyThreadChange();     // the manager's OnThreadChange
-  void NotifyResultsChanged();   // the result store's Changed
-  void NotifyLogChanged();       // the error log's Changed
-  // Runs call on the UI thread and waits for it.
-  void Synchronize(const std::function<void()>& call);
-
   PSearchTask Task;                 // owned; freed by the destructor
-  TSearchManager& Manager;          // receives child tasks
+  TWorkerHost& Manager;             // receives child tasks and the notifications
   TResultManager& ResultStore;      // not owned
   TLogger& ErrorLog;                // not owned
   int32_t BufferCount = 0;          // found files waiting in Buffer
@@ -80,5 +71,4 @@ class TSearchThread {
 
  private:
   std::atomic<bool> StopFlag{false};
-  bool Started = false;  // Execute was called: the destructor notifies
 };

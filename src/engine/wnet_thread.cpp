@@ -2,12 +2,11 @@
 
 #include <vector>
 
-#include "engine/search_manager.h"
 #include "platform/netapi.h"
 #include "results/logger.h"
 
 void TWNetThread::Run() {
-  NotifyThreadChange();
+  Manager.RaiseThreadChange();
 
   HNETENUM handle = nullptr;
   uint32_t code = WNetOpenEnumA(RESOURCE_GLOBALNET, RESOURCETYPE_DISK, 0, Task->NetResource.get(), &handle);
@@ -63,10 +62,10 @@ void TWNetThread::ReportFailure(uint32_t code) {
   PNetResource resource;
   CopyNetResource(Task->NetResource ? *Task->NetResource : NETRESOURCEA{}, resource);
   ErrorLog.AddError(code, *resource);
-  NotifyLogChanged();
+  Manager.RaiseLogChanged();
 }
 
-std::unique_ptr<TSearchThread> CreateWNetThread(TSearchManager& manager, PSearchTask task,
+std::unique_ptr<TSearchThread> CreateWNetThread(TWorkerHost& manager, PSearchTask task,
                                                 TResultManager& resultStore, TLogger& errorLog) {
   return std::make_unique<TWNetThread>(manager, std::move(task), resultStore, errorLog);
 }

@@ -9,8 +9,8 @@
 // so a container larger than one 16 KB buffer is searched whole.
 //
 // Threads: runs on a pool thread of its manager; raises the manager's OnThreadChange when
-// it starts (and, through the base, when it ends) and the log's Changed after a failure,
-// each on the UI thread while it waits. No lock is held across the enumeration calls.
+// it starts (the manager raises it again when the worker ends) and the log's Changed
+// after a failure, without waiting. No lock is held across the enumeration calls.
 #include <cstdint>
 #include <memory>
 
@@ -35,5 +35,5 @@ class TWNetThread : public TSearchThread {
 };
 
 // The manager's factory for a task with an empty Path.
-std::unique_ptr<TSearchThread> CreateWNetThread(TSearchManager& manager, PSearchTask task,
+std::unique_ptr<TSearchThread> CreateWNetThread(TWorkerHost& manager, PSearchTask task,
                                                 TResultManager& resultStore, TLogger& errorLog);

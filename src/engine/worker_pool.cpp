@@ -12,6 +12,7 @@ void TWorkerPool::Submit(std::function<void()> job) {
     return;
   }
   try {
+    if (FailStarts) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     Threads.emplace_back([this] { ThreadMain(); });
   } catch (const std::system_error&) {
     if (!Threads.empty()) {
@@ -54,4 +55,9 @@ void TWorkerPool::Shutdown() {
 size_t TWorkerPool::ThreadCount() {
   std::lock_guard<std::mutex> lock(Lock);
   return Threads.size();
+}
+
+void TWorkerPool::FailThreadStarts(bool fail) {
+  std::lock_guard<std::mutex> lock(Lock);
+  FailStarts = fail;
 }

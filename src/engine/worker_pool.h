@@ -5,9 +5,13 @@
 // at once is the manager's business (it submits at most MaxThreads workers at a time,
 // plus workers that are finishing).
 //
-// Lock: Lock is a leaf, taken under the manager's QueueLock by Submit; no job runs
-// while it is held.
+// Lock: the innermost of the order written in platform/ui_thread.h (taken under the
+// manager's QueueLock by Submit); no job runs while it is held.
+//
+// Deadlock hazard: Shutdown waits for every job, so it must not run inside a job, nor
+// on a thread that a job waits for.
 #include <condition_variable>
+#include <system_error>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -34,6 +38,10 @@ class TWorkerPool {
   // Threads created so far (for tests and benchmarks).
   size_t ThreadCount();
 
+  // For tests: while set, creating a thread fails as it does when the system has none to
+  // give, so the callers' recovery from a failed start can be reached.
+  void FailThreadStarts(bool fail);
+
  private:
   void ThreadMain();
 
@@ -43,4 +51,5 @@ class TWorkerPool {
   std::vector<std::thread> Threads;        // guarded by Lock
   size_t IdleThreads = 0;                  // guarded by Lock: threads waiting for a job
   bool Stopping = false;                   // guarded by Lock
+  bool FailStarts = false;                 // guarded by Lock
 };

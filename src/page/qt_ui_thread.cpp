@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QObject>
 
+#include <algorithm>
 #include <chrono>
 
 TQtUiThread::TQtUiThread()
@@ -17,18 +18,33 @@ void TQtUiThread::InvokeAndWait(const std::function<void()>& call) {
   }
   TPendingCall pending;
   pending.Call = &call;
-  bool postWake = false;
-  {
-    std::unique_lock lock(CallsLock);
-    Pending.push_back(&pending);
-    postWake = !WakePosted;
-    WakePosted = true;
-  }
-  CallArrived.notify_one();
-  if (postWake) PostWake();
   std::unique_lock lock(CallsLock);
+  Enqueue(lock, {&pending, nullptr});
   pending.Ran.wait(lock, [&] { return pending.Done; });
   if (pending.Error) std::rethrow_exception(pending.Error);
+}
+
+void TQtUiThread::Post(TUiNotification& notification) {
+  std::unique_lock lock(CallsLock);
+  // Held while a handed-off call runs (a modal box), unless someone pumps meanwhile.
+  if (std::this_thread::get_id() != GuiThread)
+    CallEnded.wait(lock, [&] { return CallsRunning == 0 || Pumps > 0; });
+  Enqueue(lock, {nullptr, &notification});
+}
+
+void TQtUiThread::Withdraw(TUiNotification& notification) {
+  std::lock_guard lock(CallsLock);
+  std::erase_if(Pending, [&](const TEntry& entry) { return entry.Notification == &notification; });
+}
+
+void TQtUiThread::Enqueue(std::unique_lock<std::mutex>& lock, TEntry entry) {
+  Pending.push_back(entry);
+  const bool postWake = !WakePosted;
+  WakePosted = true;
+  lock.unlock();
+  CallArrived.notify_one();
+  if (postWake) PostWake();
+  lock.lock();
 }
 
 void TQtUiThread::PostWake() {
@@ -43,15 +59,11 @@ void TQtUiThread::RunPendingCalls(bool nestedAllowed) {
   Running = true;
   const auto sliceEnd = std::chrono::steady_clock::now() + kDrainSlice;
   for (;;) {
-    TPendingCall* pending = nullptr;
+    TEntry entry;
     {
       std::unique_lock lock(CallsLock);
-      // Workers usually come back within microseconds; waiting a moment for them here is
-      // much cheaper than a round trip through the event loop for each call.
-      if (Pending.empty() && !wasRunning)
-        CallArrived.wait_for(lock, kLinger, [&] { return !Pending.empty(); });
       if (Pending.empty() || std::chrono::steady_clock::now() >= sliceEnd) {
-        // WakePosted stays set while calls wait: one more pass is already asked for.
+        // WakePosted stays set while entries wait: one more pass is already asked for.
         WakePosted = !Pending.empty();
         if (WakePosted) {
           lock.unlock();
@@ -59,9 +71,15 @@ void TQtUiThread::RunPendingCalls(bool nestedAllowed) {
         }
         break;
       }
-      pending = Pending.front();
+      entry = Pending.front();
       Pending.pop_front();
+      if (entry.Call) ++CallsRunning;
     }
+    if (entry.Notification) {
+      entry.Notification->RunRaised();
+      continue;
+    }
+    TPendingCall* pending = entry.Call;
     try {
       (*pending->Call)();
     } catch (...) {
@@ -73,7 +91,9 @@ void TQtUiThread::RunPendingCalls(bool nestedAllowed) {
       std::lock_guard lock(CallsLock);
       pending->Done = true;
       pending->Ran.notify_one();
+      --CallsRunning;
     }
+    CallEnded.notify_all();
   }
   Running = wasRunning;
 }
@@ -81,6 +101,8 @@ void TQtUiThread::RunPendingCalls(bool nestedAllowed) {
 void TQtUiThread::PumpUiCalls(int timeoutMs) {
   {
     std::unique_lock lock(CallsLock);
+    ++Pumps;
+    CallEnded.notify_all();  // workers held by a running call may queue now
     const auto ready = [&] { return !Pending.empty() || Woken; };
     if (timeoutMs < 0)
       CallArrived.wait(lock, ready);
@@ -89,6 +111,8 @@ void TQtUiThread::PumpUiCalls(int timeoutMs) {
     Woken = false;
   }
   RunPendingCalls(true);
+  std::lock_guard lock(CallsLock);
+  --Pumps;
 }
 
 void TQtUiThread::Wake() {

@@ -1,12 +1,16 @@
 #pragma once
 // The UI hand-off over Qt's event loop. A worker's InvokeAndWait queues its call, wakes
-// the GUI thread with one queued Qt call and sleeps until the call has run there.
+// the GUI thread with one queued Qt call and sleeps until the call has run there; a
+// raised notification is queued the same way and its worker goes on at once. One queued
+// Qt call runs every call and notification waiting, in order.
 //
 // Nesting: while a handed-off call runs (for instance one that shows a modal message
-// box, whose nested event loop keeps the window painting), further calls are not run
-// from that nested loop; their workers keep waiting until the running call returns.
-// PumpUiCalls is the exception: a thread that waits for workers (a search manager being
-// destroyed) must be able to drain every call, nested or not, or it would wait forever.
+// box, whose nested event loop keeps the window painting), further calls and
+// notifications are not run from that nested loop, and a worker that raises a
+// notification meanwhile is held until the running call returns: a modal box shown by a
+// call holds every worker at its next hand-off. PumpUiCalls is the exception: a thread
+// that waits for workers (a search manager being destroyed) must be able to drain every
+// call, nested or not, and it releases the held workers, or it would wait forever.
 //
 // Create on the GUI thread after the QApplication; install with SetUiThread. Destroy
 // only when no worker can call any more.
@@ -38,6 +42,8 @@ class TQtUiThread : public TUiThread {
   void PumpUiCalls(int timeoutMs) override;
   // Any thread: ends the current or the next wait of PumpUiCalls.
   void Wake() override;
+  void Post(TUiNotification& notification) override;
+  void Withdraw(TUiNotification& notification) override;
 
  private:
   struct TPendingCall {
@@ -47,26 +53,35 @@ class TQtUiThread : public TUiThread {
     std::condition_variable Ran;     // wakes this call's worker only
   };
 
-  // Runs the waiting calls one after another, unless a call is already running and
-  // nestedAllowed is false. It keeps going while calls keep coming (waiting kLinger for
-  // the next one) but returns to the event loop after kDrainSlice, so that the window
-  // still paints and takes input while a search streams results. GUI thread only.
+  struct TEntry {
+    TPendingCall* Call = nullptr;              // a waiting InvokeAndWait, or
+    TUiNotification* Notification = nullptr;  // a raised notification
+  };
+
+  // Runs the waiting calls and notifications one after another, unless a call is already
+  // running and nestedAllowed is false. It returns to the event loop after kDrainSlice,
+  // so that the window still paints and takes input while a search streams results.
+  // GUI thread only.
   void RunPendingCalls(bool nestedAllowed);
+  // Queues entry and asks the event loop for a drain when none is asked for yet.
+  void Enqueue(std::unique_lock<std::mutex>& lock, TEntry entry);
   // Asks the GUI thread's event loop for one RunPendingCalls.
   void PostWake();
 
-  static constexpr std::chrono::microseconds kLinger{300};
   static constexpr std::chrono::milliseconds kDrainSlice{10};
 
   std::thread::id GuiThread;
   std::unique_ptr<QObject> Receiver;  // lives on the GUI thread; target of the wake-ups
 
-  // CallsLock is a leaf lock: nothing else is taken while it is held, and no call runs
-  // under it.
+  // CallsLock is a leaf lock (see the order in platform/ui_thread.h): nothing else is
+  // taken while it is held, and no call runs under it.
   std::mutex CallsLock;
   std::condition_variable CallArrived;  // a call was queued (PumpUiCalls waits on it)
-  std::deque<TPendingCall*> Pending;    // guarded by CallsLock
+  std::condition_variable CallEnded;    // a call returned or a pump began (held raisers)
+  std::deque<TEntry> Pending;           // guarded by CallsLock
   bool WakePosted = false;              // guarded by CallsLock: a drain is asked for or running
   bool Woken = false;                   // guarded by CallsLock
-  bool Running = false;                 // GUI thread only: a handed-off call is running
+  int CallsRunning = 0;                 // guarded by CallsLock: handed-off calls running
+  int Pumps = 0;                        // guarded by CallsLock: PumpUiCalls in progress
+  bool Running = false;                 // GUI thread only: a call or notification is running
 };

@@ -4,7 +4,10 @@
 // would; direct: calls run on the workers under one lock).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -78,16 +81,31 @@ class TSearchRig {
     return task;
   }
 
-  // Waits until the search reported itself finished, pumping the hand-off meanwhile.
+  // Waits until the search reported itself finished, pumping the hand-off meanwhile. A
+  // search that keeps going far longer than any test needs (a fault that keeps adding
+  // tasks) fails the test and is stopped; one that does not stop either ends the program
+  // before it can eat the machine's memory.
   void WaitUntilFinished() {
+    const auto start = std::chrono::steady_clock::now();
+    bool stopped = false;
     std::unique_lock<std::mutex> lock(DoneLock);
     while (!Done) {
       lock.unlock();
       Ui->PumpUiCalls(20);
+      const auto waited = std::chrono::steady_clock::now() - start;
+      if (!stopped && waited > kSearchLimit) {
+        ADD_FAILURE() << "the search did not finish; stopping it";
+        Manager->Stop();
+        stopped = true;
+      } else if (stopped && waited > 2 * kSearchLimit) {
+        std::fprintf(stderr, "the search did not end after Stop either\n");
+        std::abort();
+      }
       lock.lock();
     }
     Done = false;
   }
+  static constexpr std::chrono::seconds kSearchLimit{60};
 
   void Run(PSearchTask root) {
     Manager->AddTask(std::move(root));

@@ -2,6 +2,7 @@
 // what Stop frees, and that destroying a manager mid-search waits for every worker.
 #include <algorithm>
 #include <map>
+#include <system_error>
 
 #include "engine/search_thread.h"
 #include "search_fixture.h"
@@ -17,6 +18,9 @@ struct TGate {
   int Created = 0, Running = 0, MostRunning = 0, Releases = 0;
   bool OpenAll = false;
   bool AddChildOnRelease = false;
+  // No test here makes this many workers: past it, a manager that keeps starting
+  // children fails the test instead of growing without end.
+  static constexpr int kMostWorkers = 1000;
 
   void Release(int count) {
     std::lock_guard<std::mutex> lock(Lock);
@@ -51,7 +55,7 @@ class TGateWorker final : public TSearchThread {
       Gate.Changed.wait(lock, [&] { return Gate.OpenAll || Gate.Releases > 0; });
       if (!Gate.OpenAll) --Gate.Releases;
       --Gate.Running;
-      addChild = Gate.AddChildOnRelease;
+      addChild = Gate.AddChildOnRelease && Gate.Created < TGate::kMostWorkers;
     }
     if (addChild) Manager.AddTask(TSearchRig::Task(Task->Path + "/child", "*"));
   }
@@ -65,7 +69,7 @@ class ManagerTest : public testing::TestWithParam<THandOff> {
   ManagerTest() : Rig(GetParam()) {
     Rig.Manager->SetWorkerFactory([this](TSearchManager& manager, PSearchTask task) {
       std::lock_guard<std::mutex> lock(Gate.Lock);
-      ++Gate.Created;
+      if (++Gate.Created == TGate::kMostWorkers) ADD_FAILURE() << "the manager keeps starting workers";
       Gate.CreationOrder.push_back(task->Path);
       return std::make_unique<TGateWorker>(manager, std::move(task), Gate);
     });
@@ -141,6 +145,28 @@ TEST_P(ManagerTest, LoweringMaxThreadsDuringASearchOnlyDelaysStarts) {
   EXPECT_EQ(Gate.StartOrder.size(), 6u);
 }
 
+// When the pool cannot start a thread for the first worker, AddTask fails, the task is
+// freed, and the manager is idle again: the search can complete and the next one runs.
+// When other pool threads exist, the worker waits for one of them instead.
+TEST_P(ManagerTest, RecoversWhenNoWorkerThreadCanStart) {
+  Rig.Manager->MaxThreads = 2;
+  Rig.Manager->WorkerPool().FailThreadStarts(true);
+  EXPECT_THROW(Rig.Manager->AddTask(TSearchRig::Task("refused", "*")), std::system_error);
+  EXPECT_TRUE(Rig.Manager->IsFinished());
+  EXPECT_EQ(Rig.Manager->ActiveThreads(), 0);
+
+  Rig.Manager->WorkerPool().FailThreadStarts(false);
+  Rig.Manager->AddTask(TSearchRig::Task("first", "*"));
+  Gate.WaitForStarts(1);
+  Rig.Manager->WorkerPool().FailThreadStarts(true);
+  Rig.Manager->AddTask(TSearchRig::Task("second", "*"));  // no thread for it yet
+  EXPECT_EQ(Rig.Manager->ActiveThreads(), 2);
+  Gate.Open();
+  Rig.WaitUntilFinished();
+  EXPECT_EQ(Gate.StartOrder, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(Rig.Manager->ActiveThreads(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(HandOffs, ManagerTest, testing::Values(THandOff::Queued, THandOff::Direct),
                          HandOffName);
 
@@ -155,7 +181,7 @@ TEST(ManagerLifetime, DestroyingMidSearchWithAHandOffBlockedWaitsForEveryWorker)
   rig->Store.OnChange = [&](TResultManager*) { ++changes; };
   rig->Manager->MaxThreads = 4;
   rig->Manager->AddTask(TSearchRig::Task(tree.Root, "*.txt"));
-  ASSERT_TRUE(ui.WaitForPendingCalls(1, -1));  // a worker is held in its first delivery
+  ASSERT_TRUE(ui.WaitForPendingCalls(1, -1));  // the worker that finished waits to say so
   rig->Manager.reset();
   EXPECT_GE(changes.load(), 1);
   rig.reset();  // the store and the log go only now

@@ -1,90 +1,98 @@
-// How a worker's end reaches the UI thread: the end handler and the page's notification
-// travel in one hand-off, in that order, after the worker's own clean-up.
-#include <algorithm>
+// How workers reach the UI thread: they never wait for it while a search runs, and the
+// page hears that the search is finished only after the last results and log lines of
+// every worker have been announced.
 #include <atomic>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "engine/search_thread.h"
+#include "platform/netresource.h"
 #include "search_fixture.h"
 
 namespace {
 
-// Counts the hand-offs that pass through to the queued UI thread.
+// Counts the synchronous hand-offs that pass through to the hand-off under test.
 class TCountingUiThread final : public TUiThread {
  public:
+  explicit TCountingUiThread(THandOff kind) {
+    if (kind == THandOff::Queued) Inner = std::make_unique<TQueuedUiThread>();
+    else Inner = std::make_unique<TDirectUiThread>();
+  }
   void InvokeAndWait(const std::function<void()>& call) override {
     ++Calls;
-    Inner.InvokeAndWait(call);
+    Inner->InvokeAndWait(call);
   }
-  void PumpUiCalls(int timeoutMs) override { Inner.PumpUiCalls(timeoutMs); }
-  void Wake() override { Inner.Wake(); }
-  TQueuedUiThread Inner;
+  void PumpUiCalls(int timeoutMs) override { Inner->PumpUiCalls(timeoutMs); }
+  void Wake() override { Inner->Wake(); }
+  void Post(TUiNotification& notification) override { Inner->Post(notification); }
+  void Withdraw(TUiNotification& notification) override { Inner->Withdraw(notification); }
+  std::unique_ptr<TUiThread> Inner;
   std::atomic<int> Calls{0};
 };
 
-// What the workers and the UI thread record, in the order it happened.
-struct TEvents {
-  void Add(const std::string& event) {
-    std::lock_guard<std::mutex> lock(Lock);
-    List.push_back(event);
-  }
-  size_t IndexOf(const std::string& event) {
-    std::lock_guard<std::mutex> lock(Lock);
-    return size_t(std::find(List.begin(), List.end(), event) - List.begin());
-  }
-  std::mutex Lock;  // a leaf lock
-  std::vector<std::string> List;  // guarded by Lock
-};
-
-// A worker that does nothing and records when its own clean-up ran.
-class TIdleWorker final : public TSearchThread {
+// A worker that delivers three results in three batches and adds one log line.
+class TReportingWorker final : public TSearchThread {
  public:
-  TIdleWorker(TSearchManager& manager, PSearchTask task, TEvents& events)
-      : TSearchThread(manager, std::move(task), manager.ResultStore, manager.ErrorLog),
-        Events(events) {}
-  ~TIdleWorker() override { Events.Add("cleanup " + Task->Path); }
+  using TSearchThread::TSearchThread;
 
  protected:
-  void Run() override {}
-
- private:
-  TEvents& Events;
+  void Run() override {
+    auto path = std::make_shared<const std::string>(Task->Path + "/");
+    for (int i = 0; i < 3; ++i) {
+      auto result = std::make_unique<TSearchResult>();
+      result->Path = path;
+      result->Name = "r" + std::to_string(i);
+      BufferResult(std::move(result));
+      FlushResults(i == 2);
+    }
+    ErrorLog.AddError(5, NETRESOURCEA{});
+    Manager.RaiseLogChanged();
+  }
 };
 
-TEST(WorkerEnd, EndHandlerAndNotificationShareOneHandOffInOrder) {
-  TCountingUiThread ui;
+class WorkerEndTest : public testing::TestWithParam<THandOff> {};
+
+TEST_P(WorkerEndTest, FinishIsAnnouncedOnceAfterEveryResultAndLogLine) {
+  constexpr int kTasks = 20;
+  TCountingUiThread ui(GetParam());
   SetUiThread(&ui);
   {
     TResultManager store;
     TLogger log;
-    TEvents events;
-    std::vector<int32_t> activeSeen;  // UI thread only
     TSearchManager manager(store, log);
-    manager.MaxThreads = 1;
+    manager.MaxThreads = 3;
     manager.SetWorkerFactory([&](TSearchManager& owner, PSearchTask task) {
-      return std::make_unique<TIdleWorker>(owner, std::move(task), events);
+      return std::make_unique<TReportingWorker>(owner, std::move(task), owner.ResultStore, owner.ErrorLog);
     });
-    bool finished = false;
+    // Written by notifications only, which never overlap.
+    size_t resultsShown = 0, linesShown = 0, finishes = 0;
+    size_t resultsAtFinish = 0, linesAtFinish = 0;
+    int32_t activeAtFinish = -1;
+    std::atomic<bool> finished{false};
+    store.OnChange = [&](TResultManager* sender) { resultsShown = sender->Count(); };
+    log.OnChange = [&](TLogger* sender) { linesShown = sender->Count(); };
     manager.OnThreadChange = [&](TSearchManager* sender) {
-      // The end handler has already counted the worker out and started its successor.
-      activeSeen.push_back(sender->ActiveThreads());
-      events.Add("change " + std::to_string(activeSeen.size()));
-      finished = sender->IsFinished();
+      if (!sender->IsFinished()) return;
+      ++finishes;
+      resultsAtFinish = resultsShown;
+      linesAtFinish = linesShown;
+      activeAtFinish = sender->ActiveThreads();
+      finished = true;
     };
-    manager.AddTask(TSearchRig::Task("a", "*"));
-    manager.AddTask(TSearchRig::Task("b", "*"));
+    for (int i = 0; i < kTasks; ++i) manager.AddTask(TSearchRig::Task("t" + std::to_string(i), "*"));
     while (!finished) ui.PumpUiCalls(20);
+    ui.PumpUiCalls(0);  // anything still raised runs, and must not announce a second finish
 
-    // a's end started b (MaxThreads 1) before the page heard of it; b's end found nothing.
-    EXPECT_EQ(activeSeen, (std::vector<int32_t>{1, 0}));
-    EXPECT_LT(events.IndexOf("cleanup a"), events.IndexOf("change 1"));
-    EXPECT_LT(events.IndexOf("cleanup b"), events.IndexOf("change 2"));
-    EXPECT_EQ(events.IndexOf("change 2"), 3u);
-    EXPECT_EQ(ui.Calls.load(), 2);  // one hand-off per ended worker
+    EXPECT_EQ(resultsAtFinish, size_t{3 * kTasks});
+    EXPECT_EQ(linesAtFinish, size_t{kTasks});
+    EXPECT_EQ(activeAtFinish, 0);
+    EXPECT_EQ(finishes, 1u);
+    EXPECT_EQ(manager.EndedWorkers(), uint64_t{kTasks});
+    EXPECT_EQ(ui.Calls.load(), 1) << "only the end that finished the search waits for the UI thread";
   }
   SetUiThread(nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(HandOffs, WorkerEndTest, testing::Values(THandOff::Queued, THandOff::Direct),
+                         HandOffName);
 
 }  // namespace
