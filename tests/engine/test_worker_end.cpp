@@ -78,7 +78,9 @@ TEST_P(WorkerEndTest, FinishIsAnnouncedOnceAfterEveryResultAndLogLine) {
       activeAtFinish = sender->ActiveThreads();
       finished = true;
     };
-    for (int i = 0; i < kTasks; ++i) manager.AddTask(TSearchRig::Task("t" + std::to_string(i), "*"));
+    std::vector<PSearchTask> tasks;  // queued at once: no early worker can finish the search
+    for (int i = 0; i < kTasks; ++i) tasks.push_back(TSearchRig::Task("t" + std::to_string(i), "*"));
+    manager.AddTasks(tasks);
     while (!finished) ui.PumpUiCalls(20);
     ui.PumpUiCalls(0);  // anything still raised runs, and must not announce a second finish
 
