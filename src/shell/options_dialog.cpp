@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimeEdit>
@@ -85,6 +86,14 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QSpinBox(parent) {
   });
 }
 
+QValidator::State TSpinEdit::validate(QString& input, int& pos) const {
+  // A number above the maximum is let in, to be replaced by the maximum at once; refused,
+  // the keystroke would be dropped and leave a shorter number than the one typed.
+  if (const std::optional<int64_t> number = WholeNumber(input); number && *number > maximum())
+    return QValidator::Acceptable;
+  return QSpinBox::validate(input, pos);
+}
+
 QString TSpinEdit::Text() const { return lineEdit()->text(); }
 void TSpinEdit::SetText(const QString& text) { lineEdit()->setText(text); }
 
@@ -110,8 +119,6 @@ void TOptionsDialog::CreateComponents() {
   setWindowTitle(QStringLiteral("Options"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(369, 323);
-
   PageControl = new QTabWidget(this);
   PageControl->addTab(CreateNetworkTab(), QStringLiteral("Network"));
   PageControl->addTab(CreateFiltersTab(), QStringLiteral("Filters"));
@@ -131,6 +138,9 @@ void TOptionsDialog::CreateComponents() {
   layout->setContentsMargins(6, 6, 6, 6);
   layout->addWidget(PageControl, 1);
   layout->addLayout(buttons);
+  // Fixed, at 369 x 323 or what the tabs' contents need in the desktop's font if that is
+  // more, so no control is squeezed below its smallest size.
+  setFixedSize(QSize(369, 323).expandedTo(minimumSizeHint()));
 }
 
 QWidget* TOptionsDialog::CreateNetworkTab() {
@@ -190,21 +200,25 @@ QWidget* TOptionsDialog::CreateFiltersTab() {
   attributeGrid->addWidget(chbArchive, 1, 0);
   attributeGrid->addWidget(chbFolder, 1, 1);
 
+  // One bound per row, like the time bounds below: side by side, the number boxes were too
+  // narrow for their largest value.
   auto* sizes = new QGroupBox(QStringLiteral(" File size "), tab);
-  auto* sizeRow = new QHBoxLayout(sizes);
-  sizeRow->setContentsMargins(6, 2, 6, 2);
-  const auto addSize = [&](QCheckBox*& check, TSpinEdit*& number, QComboBox*& units, const char* caption) {
+  auto* sizeGrid = new QGridLayout(sizes);
+  sizeGrid->setContentsMargins(6, 2, 6, 2);
+  const auto addSize = [&](QCheckBox*& check, TSpinEdit*& number, QComboBox*& units, const char* caption,
+                           int row) {
     check = new QCheckBox(QString::fromLatin1(caption), sizes);
     number = new TSpinEdit(sizes);
     number->setRange(0, kSizeBoxMaximum);
     units = new QComboBox(sizes);
-    sizeRow->addWidget(check);
-    sizeRow->addWidget(number, 1);
-    sizeRow->addWidget(units);
+    sizeGrid->addWidget(check, row, 0);
+    sizeGrid->addWidget(number, row, 1);
+    sizeGrid->addWidget(units, row, 2);
     connect(check, &QCheckBox::toggled, this, [this] { UpdateSizeControls(); });
   };
-  addSize(chbSizeFrom, spnSizeFrom, cmbSizeFrom, "From");
-  addSize(chbSizeTo, spnSizeTo, cmbSizeTo, "to");
+  addSize(chbSizeFrom, spnSizeFrom, cmbSizeFrom, "From", 0);
+  addSize(chbSizeTo, spnSizeTo, cmbSizeTo, "to", 1);
+  sizeGrid->setColumnStretch(3, 1);
 
   auto* times = new QGroupBox(QStringLiteral(" File time "), tab);
   auto* timeGrid = new QGridLayout(times);
@@ -365,17 +379,23 @@ bool TOptionsDialog::tvNetExpanding(TNetNode* node) {
 bool TOptionsDialog::PopulateNode(TNetNode* node) {
   IsBusy = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
+  // Disabling the dialog takes the keyboard focus away and enabling it does not give it
+  // back; the control that had it (the tree, as a rule) gets it again afterwards, so the
+  // arrow keys go on moving through the tree.
+  QPointer<QWidget> focused = focusWidget();
   btnOk->setEnabled(false);
   btnCancel->setEnabled(false);
   setEnabled(false);
   struct TRestore {
     TOptionsDialog* Dialog;
+    QPointer<QWidget> Focused;
     ~TRestore() {
       QApplication::restoreOverrideCursor();
       Dialog->IsBusy = false;
       Dialog->UpdateButtons();
+      if (Focused != nullptr && Focused->isEnabled()) Focused->setFocus();
     }
-  } restore{this};
+  } restore{this, focused};
   return ListNodeChildren(node, Lister) > 0;
 }
 

@@ -41,6 +41,9 @@ class TSpinEdit : public QSpinBox {
   explicit TSpinEdit(QWidget* parent = nullptr);
   QString Text() const;
   void SetText(const QString& text);
+
+ protected:
+  QValidator::State validate(QString& input, int& pos) const override;
 };
 
 class TOptionsDialog : public QDialog {

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QLayout>
+#include <QTest>
 #include <QTimeEdit>
 
 #include "test_options_fixture.h"
@@ -23,7 +25,9 @@ void SetSize(QCheckBox* check, TSpinEdit* number, QComboBox* units, const char* 
 TEST_F(OptionsTest, LayoutCaptionsAndRoots) {
   auto dialog = Open();
   EXPECT_EQ(dialog->windowTitle(), "Options");
-  EXPECT_EQ(dialog->size(), QSize(369, 323));
+  EXPECT_EQ(dialog->width(), 369);
+  EXPECT_GE(dialog->height(), 323) << "taller only where the font needs it";
+  EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize()) << "fixed size";
   ASSERT_EQ(dialog->PageControl->count(), 3);
   EXPECT_EQ(dialog->PageControl->tabText(0), "Network");
   EXPECT_EQ(dialog->PageControl->tabText(1), "Filters");
@@ -136,6 +140,29 @@ INSTANTIATE_TEST_SUITE_P(
                       TSizeInput{"1", 3, "2047", 2, nullptr, 1073741824, 2047 * 1048576},
                       // A number above the box's maximum becomes the maximum.
                       TSizeInput{"1234567", 0, "1", 2, nullptr, 999999, 1048576}));
+
+// The boxes show their largest value whole, and a number typed past it becomes it.
+TEST_F(OptionsTest, NumberBoxesFitTheirMaximumAndClampWhatIsTyped) {
+  auto dialog = Open();
+  dialog->PageControl->setCurrentIndex(1);
+  dialog->show();
+  dialog->chbSizeFrom->setChecked(true);
+  dialog->chbSizeTo->setChecked(true);
+  for (TSpinEdit* box : {dialog->spnSizeFrom, dialog->spnSizeTo}) {
+    box->SetText(QString());
+    QTest::keyClicks(box, QStringLiteral("1234567"));
+    EXPECT_EQ(box->Text(), QStringLiteral("999999"));
+    const QLineEdit* edit = box->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    EXPECT_GE(edit->width(), edit->fontMetrics().horizontalAdvance(QStringLiteral("999999")))
+        << "the largest value shows whole";
+  }
+  QWidget* filters = dialog->PageControl->widget(1);
+  EXPECT_LE(filters->layout()->minimumSize().height(), filters->height()) << "nothing is squeezed";
+  dialog->spnMaxThread->SetText(QString());
+  QTest::keyClicks(dialog->spnMaxThread, QStringLiteral("13"));
+  EXPECT_EQ(dialog->spnMaxThread->Text(), QStringLiteral("12"));
+}
 
 TEST_F(OptionsTest, AttributesAreCompletedAndStored) {
   auto dialog = Open();

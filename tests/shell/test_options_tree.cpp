@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -149,6 +150,22 @@ TEST_F(OptionsTest, ListingRunsOffTheGuiThreadWhileTheDialogWaitsDisabled) {
   EXPECT_TRUE(dialog->isEnabled());
   EXPECT_TRUE(dialog->btnCancel->isEnabled());
   EXPECT_EQ(dialog->NetworkRoot()->childCount(), 1);
+}
+
+TEST_F(OptionsTest, ArrowKeysMoveThroughTheTreeAfterAnExpansion) {
+  TScriptedNetwork net;
+  auto dialog = Open(net.Lister());
+  dialog->show();
+  dialog->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+  dialog->tvNet->setFocus();
+  dialog->tvNet->setCurrentItem(dialog->NetworkRoot());
+  ASSERT_EQ(QApplication::focusWidget(), dialog->tvNet);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);  // expands: one listing
+  ASSERT_EQ(dialog->NetworkRoot()->childCount(), 1);
+  ASSERT_EQ(QApplication::focusWidget(), dialog->tvNet) << "the tree has the keys again";
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(dialog->SelectedNode(), Child(dialog->NetworkRoot(), "SMB Network"));
 }
 
 TEST_F(OptionsTest, ChoosingNodesStoresLocationAndDisplayPath) {
