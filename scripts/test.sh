@@ -44,6 +44,23 @@ run_suite() {  # name, extra cmake arguments...
   ((status == 0)) || failed=1
 }
 
+# Clang's thread-safety analysis of the lock annotations, compile only, over the libraries
+# below the window: a guarded field used without its lock fails this step.
+check_lock_annotations() {
+  local start=$SECONDS
+  echo "=== lock annotations (clang -Wthread-safety)"
+  if CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+       -DLQ_WITH_GUI=OFF -DLQ_BUILD_TESTS=OFF \
+       -DCMAKE_CXX_FLAGS="-Wthread-safety -Werror=thread-safety" >/dev/null &&
+     cmake --build build-clang -j "$jobs" --target lq_platform lq_results lq_engine lq_settings; then
+    summaries+=("lock annotations ($((SECONDS - start)) s): clean")
+  else
+    summaries+=("lock annotations: failed after $((SECONDS - start)) s")
+    failed=1
+  fi
+}
+
+check_lock_annotations
 run_suite plain
 run_suite asan -DLQ_SANITIZER=address "${sanitizer_flags[@]}"
 run_suite tsan -DLQ_SANITIZER=thread -DLQ_WITH_GUI=OFF "${sanitizer_flags[@]}"

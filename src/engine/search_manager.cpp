@@ -26,14 +26,14 @@ TSearchManager::TSearchManager(TResultManager& resultStore, TLogger& errorLog)
 
 TSearchManager::~TSearchManager() {
   Stop();
-  std::unique_lock<std::mutex> lock(QueueLock);
-  while (BusyRunners > 0) {
-    lock.unlock();
+  for (;;) {
+    {
+      TLockGuard lock(QueueLock);
+      if (BusyRunners == 0) break;
+    }
     // Workers may be waiting in a hand-off to this (the UI) thread.
     UiThread().PumpUiCalls(kDestroyPumpMs);
-    lock.lock();
   }
-  lock.unlock();
   Pool.Shutdown();
 }
 
@@ -51,7 +51,7 @@ void TSearchManager::AddTask(PSearchTask task) {
 }
 
 void TSearchManager::AddTasks(std::vector<PSearchTask>& tasks) {
-  std::lock_guard<std::mutex> lock(QueueLock);
+  TLockGuard lock(QueueLock);
   if (Stopped) {
     // A worker of the stopped search may still hand in sub-tasks: drop them. With no
     // worker active, this is the first task of a new search.
@@ -112,7 +112,7 @@ void TSearchManager::RunWorkers(TSearchThread* first) {
     worker.reset();  // the worker's own clean-up, before it is counted out
     bool finished = false;
     {
-      std::lock_guard<std::mutex> lock(QueueLock);
+      TLockGuard lock(QueueLock);
       auto found = std::find(Threads.begin(), Threads.end(), ended);
       if (found != Threads.end()) Threads.erase(found);
       ActiveCount.fetch_sub(1);
@@ -138,7 +138,7 @@ void TSearchManager::RunWorkers(TSearchThread* first) {
     }
   }
   {
-    std::lock_guard<std::mutex> lock(QueueLock);
+    TLockGuard lock(QueueLock);
     --BusyRunners;
   }
   UiThread().Wake();
@@ -147,7 +147,7 @@ void TSearchManager::RunWorkers(TSearchThread* first) {
 void TSearchManager::Stop() {
   std::deque<PSearchTask> dropped;
   {
-    std::lock_guard<std::mutex> lock(QueueLock);
+    TLockGuard lock(QueueLock);
     if (ActiveCount.load() == 0 && Queue.empty()) return;  // idle: nothing changes
     Stopped = true;
     dropped.swap(Queue);
@@ -157,7 +157,7 @@ void TSearchManager::Stop() {
 }
 
 bool TSearchManager::IsFinished() const {
-  std::lock_guard<std::mutex> lock(QueueLock);
+  TLockGuard lock(QueueLock);
   return ActiveCount.load() == 0 && Queue.empty();
 }
 

@@ -37,6 +37,7 @@
 #include "engine/search_task.h"
 #include "engine/worker_host.h"
 #include "engine/worker_pool.h"
+#include "platform/thread_annotations.h"
 #include "platform/ui_thread.h"
 
 class TSearchThread;
@@ -93,25 +94,24 @@ class TSearchManager final : public TWorkerHost {
   TWorkerPool& WorkerPool() { return Pool; }
 
  private:
-  // Starts workers for waiting tasks while slots are free. QueueLock held.
-  void StartWorkers();
+  // Starts workers for waiting tasks while slots are free.
+  void StartWorkers() REQUIRES(QueueLock);
   // The oldest task's worker, counted as active, when a slot is free; else null.
-  // QueueLock held.
-  std::unique_ptr<TSearchThread> TakeNextWorker();
+  std::unique_ptr<TSearchThread> TakeNextWorker() REQUIRES(QueueLock);
   // A pool thread's job: runs worker, then each next worker this thread takes on.
   void RunWorkers(TSearchThread* worker);
   std::unique_ptr<TSearchThread> CreateWorker(PSearchTask task);
 
   TWorkerFactory WorkerFactory;
 
-  // Owner: this manager. Guards the fields below it; see the lock order above.
-  mutable std::mutex QueueLock;
-  std::deque<PSearchTask> Queue;          // guarded by QueueLock; owns the waiting tasks
-  std::vector<TSearchThread*> Threads;    // guarded by QueueLock; running, not owned
+  // Owner: this manager. Guards the fields below it; order in platform/ui_thread.h.
+  mutable TLock QueueLock;
+  std::deque<PSearchTask> Queue GUARDED_BY(QueueLock);        // owns the waiting tasks
+  std::vector<TSearchThread*> Threads GUARDED_BY(QueueLock);  // running, not owned
   std::atomic<int32_t> ActiveCount{0};    // changed only under QueueLock
   std::atomic<uint64_t> EndedCount{0};    // changed only under QueueLock
-  bool Stopped = false;                   // guarded by QueueLock: Stop until next search
-  int32_t BusyRunners = 0;                // guarded by QueueLock: pool jobs not yet done
+  bool Stopped GUARDED_BY(QueueLock) = false;      // Stop holds until the next search
+  int32_t BusyRunners GUARDED_BY(QueueLock) = 0;   // pool jobs not yet done
 
   // The page's notifications; withdrawn, if still waiting, when the manager goes.
   TUiNotification ThreadChangeNotice;

@@ -156,7 +156,7 @@ void TDirectUiThread::RunRaised() {
   for (;;) {
     TUiNotification* next = nullptr;
     {
-      std::lock_guard<std::mutex> lock(RaisedLock);
+      TLockGuard lock(RaisedLock);
       if (Raised.empty()) break;
       next = Raised.front();
       Raised.pop_front();
@@ -176,14 +176,14 @@ void TDirectUiThread::RunRaisedIfIdle() {
       RunRaised();
     }
     // A raise that came after the run and found the lock still taken is run here.
-    std::lock_guard<std::mutex> lock(RaisedLock);
+    TLockGuard lock(RaisedLock);
     if (Raised.empty()) return;
   }
 }
 
 void TDirectUiThread::Post(TUiNotification& notification) {
   {
-    std::lock_guard<std::mutex> lock(RaisedLock);
+    TLockGuard lock(RaisedLock);
     Raised.push_back(&notification);
   }
   RunRaisedIfIdle();
@@ -191,7 +191,7 @@ void TDirectUiThread::Post(TUiNotification& notification) {
 
 void TDirectUiThread::Withdraw(TUiNotification& notification) {
   std::lock_guard<std::recursive_mutex> call(CallLock);  // not while it runs elsewhere
-  std::lock_guard<std::mutex> lock(RaisedLock);
+  TLockGuard lock(RaisedLock);
   std::erase(Raised, &notification);
 }
 

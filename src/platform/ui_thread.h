@@ -18,7 +18,9 @@
 //   is running") -> the search manager's QueueLock -> the worker pool's Lock.
 // Leaves, taken with none of the locks above them held and holding nothing while taken:
 //   the result store's RESULT_MUTEX, the error log's LogLock, the hand-offs' own queue
-//   locks. No lock is held while a worker raises a notification or calls InvokeAndWait.
+//   locks, and the locks private to one platform object (the named-mutex registry, the
+//   SMB client's). No lock is held while a worker raises a notification or calls
+//   InvokeAndWait.
 //
 // Deadlock hazard: a thread that waits for workers (a search manager being destroyed)
 // must keep pumping the hand-off (PumpUiCalls), or a worker blocked in InvokeAndWait (or
@@ -30,6 +32,8 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+
+#include "platform/thread_annotations.h"
 
 class TUiThread;
 
@@ -143,8 +147,8 @@ class TDirectUiThread final : public TUiThread {
   std::recursive_mutex CallLock;
   int CallDepth = 0;  // guarded by CallLock: calls and notification runs in progress
   // A leaf lock for the raised notifications.
-  std::mutex RaisedLock;
-  std::deque<TUiNotification*> Raised;  // guarded by RaisedLock
+  TLock RaisedLock;
+  std::deque<TUiNotification*> Raised GUARDED_BY(RaisedLock);
   // A leaf lock for the wake flag.
   std::mutex WakeLock;
   std::condition_variable WakeSignal;

@@ -8,10 +8,10 @@
 // ReplaceAll, the file and export operations, setting OnChange and SortKey) runs on the
 // UI thread while no worker of the page delivers to this store.
 //
-// Lock order: QueueLock (per manager) -> Lock ("RESULT_MUTEX", one for the process) ->
-// LogLock (per log). A delivering worker holds Lock while the UI thread runs Changed
-// (the page's handler adjusts its row count), so no other append happens meanwhile; the
-// UI thread never takes Lock.
+// Lock: Lock ("RESULT_MUTEX", one for the process) is a leaf of the order written in
+// platform/ui_thread.h. A delivering worker holds it only around AddResults and raises
+// Changed after releasing it, so the page's handler may run while other workers append:
+// it reads below the Count it read, which never moves. The UI thread never takes Lock.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -37,8 +37,7 @@ class TResultManager {
   TResultManager(const TResultManager&) = delete;
   TResultManager& operator=(const TResultManager&) = delete;
 
-  // The process-wide append lock "RESULT_MUTEX". Workers hold it around AddResults and
-  // the Changed hand-off.
+  // The process-wide append lock "RESULT_MUTEX". Workers hold it around AddResults.
   TMutex Lock;
   // Called by Changed with this store; set by the page on the UI thread.
   std::function<void(TResultManager*)> OnChange;
