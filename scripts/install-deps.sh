@@ -13,8 +13,10 @@ packages=(
   libsecret-1-dev        # passwords remembered in the desktop's keyring
   gnome-keyring dbus-daemon libglib2.0-bin  # a real keyring on a private bus for its tests
   python3                # tests read the JSON and CSV output back with Python's parsers
+  libxml2-dev libavahi-client-dev   # host discovery: WS-Discovery answers, DNS-SD through avahi
   samba smbclient        # a real smbd on loopback for the network tests
-  iproute2               # network namespaces for the workgroup-browsing test
+  iproute2               # network namespaces for the workgroup-browsing and discovery tests
+  wsdd avahi-daemon avahi-utils dbus   # the discovery test's announcing hosts
   fd-find findutils      # the benchmarks compare against fd and find
   xdg-utils
   locales                # locale sources: a test compiles en_US to check collation and formats

@@ -10,6 +10,7 @@
 
 #include "platform/net_error_text.h"
 #include "platform/netapi.h"
+#include "platform/range_probe.h"
 #include "platform/smb_client.h"
 #include "platform/smb_path.h"
 
@@ -56,13 +57,24 @@ std::string ReadPassword(const std::string& user) {
 }  // namespace
 
 bool IsNetworkLocation(const std::string& location) {
-  return location == kEntireNetworkWord || location.rfind("\\\\", 0) == 0 ||
+  return location == kEntireNetworkWord || ParseIpv4Range(location).has_value() || location.rfind("\\\\", 0) == 0 ||
          AsciiLower(location.substr(0, 6)) == "smb://";
 }
 
 void SetNetworkLocation(const std::string& location, TSearchTask& task) {
-  std::optional<TUncName> name = UncOf(location);
   task.Path.clear();
+  if (std::optional<TIpv4Range> range = ParseIpv4Range(location)) {
+    NETRESOURCEA record;
+    record.dwScope = RESOURCE_GLOBALNET;
+    record.dwType = RESOURCETYPE_DISK;
+    record.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;
+    record.dwUsage = RESOURCEUSAGE_CONTAINER;
+    record.lpRemoteName = range->Text;
+    record.lpProvider = std::string(kSmbProviderName);
+    CopyNetResource(record, task.NetResource);
+    return;
+  }
+  std::optional<TUncName> name = UncOf(location);
   if (!name) {
     CopyNetResource(EntireNetworkResource(), task.NetResource);
     return;

@@ -1,7 +1,8 @@
 #pragma once
 // Network locations and credentials of lanternquest-cli. A LOCATION is network when it
 // is the word "network" (the entire network), a UNC name (\\host, \\host\share[\dir]) or
-// an smb://host[:port][/share[/dir]] URL. Credentials come as smbclient users know them:
+// an smb://host[:port][/share[/dir]] URL, or an IPv4 address range "a.b.c.d/N" (N from 16
+// to 32) whose SMB servers are searched. Credentials come as smbclient users know them:
 // -U [DOMAIN\]USER with the password read from the terminal (echo off) or, when standard
 // input is no terminal, its first line; or -A FILE with "username =", "password =",
 // "domain =" lines. A password is never taken from the command line.

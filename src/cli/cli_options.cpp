@@ -7,6 +7,7 @@
 #include "cli/cli_network.h"
 #include "engine/masks.h"
 #include "platform/dos_time.h"
+#include "platform/range_probe.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ const TCliOption kOptions[] = {
      [](TCliOptions& o, const std::string&, const std::string& v) { ParseUserOption(v), o.User = v; }},
     {'A', "authentication-file", true,
      [](TCliOptions& o, const std::string&, const std::string& v) { o.AuthenticationFile = v; }},
+    {0, "discover", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Discover = true; }},
     {'h', "help", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Help = true; }},
     {0, "version", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Version = true; }},
 };
@@ -83,6 +85,14 @@ std::string FolderWithoutSeparator(std::string folder) {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   while (folder.size() > 3 && folder.rfind("\\\\", 0) == 0 && folder.back() == '\\') folder.pop_back();
   return folder;
+}
+
+// "a.b.c.d/N" in shape, whether or not N is a width that is accepted.
+bool LooksLikeIpv4Range(const std::string& text) {
+  const size_t slash = text.find('/');
+  if (slash == std::string::npos || slash + 1 == text.size() || slash + 3 < text.size()) return false;
+  if (text.find_first_not_of("0123456789", slash + 1) != std::string::npos) return false;
+  return ParseIpv4Range(text.substr(0, slash) + "/32").has_value();
 }
 
 }  // namespace
@@ -171,6 +181,14 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
   if (options.Format != TOutputFormat::Plain && (options.Long || options.Print0))
     throw TUsageError(std::string(options.Long ? "--long" : "--print0") +
                       " does not go with --format json or csv");
+  if (options.Discover) {
+    for (const std::string& range : positional) {
+      if (!ParseIpv4Range(range))
+        throw TUsageError("--discover: \"" + range + "\" is not an address range a.b.c.d/16 to /32");
+      options.DiscoverRanges.push_back(range);
+    }
+    return options;
+  }
   if (!options.LoadFile.empty()) {
     if (positional.size() > 1) throw TUsageError("LOCATION is not allowed with --load");
     if (positional.empty()) options.Pattern.clear();  // no filter: every loaded result
@@ -190,19 +208,24 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
   if (positional.size() == 2) {
     if (positional[1].empty()) throw TUsageError("LOCATION is empty");
     options.Location = FolderWithoutSeparator(positional[1]);
+    if (LooksLikeIpv4Range(options.Location) && !ParseIpv4Range(options.Location))
+      throw TUsageError("\"" + options.Location + "\": an address range is a.b.c.d/16 to a.b.c.d/32");
   }
   return options;
 }
 
 std::string CliUsage() {
   return "Usage: lanternquest-cli [OPTIONS] PATTERN [LOCATION]\n"
+         "       lanternquest-cli --discover [RANGE...]\n"
          "Finds files whose names match PATTERN in LOCATION and every folder below it.\n"
          "\n"
          "  PATTERN                 masks separated by \";\" or \",\" (* ? [a-z] [!a-z]);\n"
          "                          blank means \"*.*\"\n"
          "  LOCATION                a folder (default: the current folder), \\\\host,\n"
          "                          \\\\host\\share[\\dir], smb://host[:port]/share[/dir],\n"
-         "                          or \"network\" for the entire network\n"
+         "                          \"network\" for the entire network, or an address\n"
+         "                          range a.b.c.d/N (N from 16 to 32) whose SMB servers\n"
+         "                          are searched\n"
          "  -a, --attributes LETTERS  permitted attributes among R H S A D (default RAD)\n"
          "      --size-from BYTES   smallest size, inclusive\n"
          "      --size-to BYTES     largest size, inclusive\n"
@@ -225,6 +248,10 @@ std::string CliUsage() {
          "                          sorts descending\n"
          "  -U, --user [DOMAIN\\]USER  user for the server; the password is asked for\n"
          "  -A, --authentication-file FILE  \"username =\", \"password =\", \"domain =\" lines\n"
+         "      --discover          list the machines of the network, one a line: name,\n"
+         "                          workgroup or domain, addresses, the sources that\n"
+         "                          found it (wsd, mdns, netbios, connected, range);\n"
+         "                          each RANGE given is probed as well\n"
          "  -h, --help              this text\n"
          "      --version           the program's version\n"
          "\n"

@@ -39,6 +39,8 @@ struct TCliOptions {
   int32_t SortKey = 0;          // --sort: 0 unsorted, else +/- 1 path .. 6 attr
   std::string User;             // -U: [DOMAIN\]USER for the location's server
   std::string AuthenticationFile;  // -A: smbclient's username/password/domain file
+  bool Discover = false;        // --discover: list the network's machines instead of searching
+  std::vector<std::string> DiscoverRanges;  // with --discover: address ranges to probe too
 };
 
 // Parses argv (argv[0] is the program). Throws TUsageError. The pattern's masks are

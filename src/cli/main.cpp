@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_discover.h"
 #include "cli/cli_files.h"
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
+    if (options.Discover) return RunCliDiscover(options, stdout, stderr);
     if (!options.LoadFile.empty()) return RunCliLoad(options, stdout, stderr);
     return RunCliSearch(options, stdout, stderr);
   } catch (const std::exception& error) {

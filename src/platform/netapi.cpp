@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/network_hosts.h"
 #include "platform/smb_client.h"
 #include "platform/smb_path.h"
 #include "platform/smb_probe.h"
@@ -12,9 +13,14 @@
 struct TNetEnum {
   std::vector<NETRESOURCEA> Entries;
   size_t Next = 0;
+  // What the listing wants said in the error log though it succeeded (a discovery source
+  // that is absent); WNetCloseEnum reports it as the extended error.
+  std::string Notice;
 };
 
 namespace {
+
+constexpr uint16_t kSmbRangePort = 445;
 
 NETRESOURCEA MakeEntry(uint32_t type, uint32_t displayType, uint32_t usage, std::string remoteName,
                        const char* comment) {
@@ -43,25 +49,6 @@ void ReadEntries(SMBCCTX* ctx, SMBCFILE* dir, unsigned smbcType,
   while (const smbc_dirent* entry = readdir(ctx, dir))
     if (entry->smbc_type == smbcType) keep(*entry);
   smbc_getFunctionClosedir(ctx)(ctx, dir);
-}
-
-// Lists url through the browsing context (workgroups or a workgroup's servers).
-uint32_t ListBrowsed(const std::string& url, unsigned smbcType,
-                     const std::function<void(const smbc_dirent&)>& keep) {
-  uint32_t code = NO_ERROR;
-  WithSmbBrowseContext([&](SMBCCTX* ctx) {
-    if (ctx == nullptr) {
-      code = ERROR_NO_NETWORK;
-      return;
-    }
-    SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
-    if (dir == nullptr) {
-      code = NetErrorFromErrno(errno);
-      return;
-    }
-    ReadEntries(ctx, dir, smbcType, keep);
-  });
-  return code;
 }
 
 // Opens name on this thread's context and hands the open directory to use, which must
@@ -103,18 +90,79 @@ uint32_t CheckShare(const TUncName& share, const NETRESOURCEA& record, std::vect
   return NO_ERROR;
 }
 
-uint32_t ListProvider(std::vector<NETRESOURCEA>& entries) {
-  uint32_t code = ListBrowsed("smb://", SMBC_WORKGROUP, [&](const smbc_dirent& entry) {
-    entries.push_back(MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_DOMAIN, RESOURCEUSAGE_CONTAINER,
-                                entry.name, entry.comment));
-  });
-  std::vector<std::string> servers = SmbConnectedServers();
-  for (const std::string& server : servers)
+// The notes of a gathering as one line for the error log.
+std::string JoinNotes(const std::vector<std::string>& notes) {
+  std::string text;
+  for (const std::string& note : notes) text += (text.empty() ? "" : " ") + note;
+  return text;
+}
+
+NETRESOURCEA ServerEntry(const std::string& name, const std::string& comment) {
+  return MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_SERVER, RESOURCEUSAGE_CONTAINER, "\\\\" + name,
+                   comment.c_str());
+}
+
+// The workgroups that browsing finds, then those only discovery knows; every server
+// connected for this run; then every discovered machine that belongs to no workgroup.
+uint32_t ListProvider(std::vector<NETRESOURCEA>& entries, std::string& notice) {
+  TNetworkView view = GatherNetwork({});
+  std::vector<std::string> groups;
+  auto addGroup = [&](const std::string& name, const std::string& comment) {
+    for (const std::string& known : groups)
+      if (AsciiLower(known) == AsciiLower(name)) return;
+    groups.push_back(name);
+    entries.push_back(MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_DOMAIN, RESOURCEUSAGE_CONTAINER, name,
+                                comment.c_str()));
+  };
+  for (const TBrowsedName& workgroup : view.Workgroups) addGroup(workgroup.Name, workgroup.Comment);
+  bool listed = !view.Workgroups.empty();
+  for (const TNetworkHost& host : view.Hosts)
+    if (host.ConnectedName.empty() && !host.Workgroup.empty()) addGroup(host.Workgroup, {}), listed = true;
+  for (const std::string& server : SmbConnectedServers()) {
     entries.push_back(MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_SERVER, RESOURCEUSAGE_CONTAINER, server,
                                 nullptr));
-  // Most networks no longer answer NetBIOS browsing: with servers connected by hand, that
+    listed = true;
+  }
+  for (const TNetworkHost& host : view.Hosts) {
+    if (!host.ConnectedName.empty() || !host.Workgroup.empty()) continue;
+    entries.push_back(ServerEntry(ListedServerName(host, view.Hosts), {}));
+    listed = true;
+  }
+  notice = JoinNotes(view.Notes);
+  // Most networks no longer answer NetBIOS browsing: with servers found otherwise, that
   // is no failure.
-  return servers.empty() ? code : NO_ERROR;
+  return listed ? NO_ERROR : view.BrowseCode;
+}
+
+// A workgroup or domain: its servers from browsing, then those that discovery places in
+// it. A connected server is listed under the provider already; listed here too, a search
+// of the network would walk it twice.
+uint32_t ListWorkgroup(const std::string& workgroup, std::vector<NETRESOURCEA>& entries) {
+  TNetworkView view = GatherNetwork(workgroup);
+  std::vector<std::string> connected = SmbConnectedServers();
+  for (std::string& server : connected) server = AsciiLower(server);
+  bool listed = false;
+  for (const TBrowsedName& server : view.Servers) {
+    if (std::find(connected.begin(), connected.end(), AsciiLower("\\\\" + server.Name)) != connected.end())
+      continue;
+    entries.push_back(ServerEntry(server.Name, server.Comment));
+    listed = true;
+  }
+  for (const TNetworkHost& host : view.Hosts) {
+    if (!host.ConnectedName.empty() || (host.Sources & kFoundByNetbios) || host.Workgroup.empty() ||
+        AsciiLower(host.Workgroup) != AsciiLower(workgroup))
+      continue;
+    entries.push_back(ServerEntry(ListedServerName(host, view.Hosts), {}));
+    listed = true;
+  }
+  return listed ? NO_ERROR : view.BrowseCode;
+}
+
+// An address range: every address that answers on the SMB port is a server.
+uint32_t ListRange(const TIpv4Range& range, std::vector<NETRESOURCEA>& entries) {
+  for (const std::string& address : ProbeTcpAddresses(RangeAddresses(range), kSmbRangePort))
+    entries.push_back(ServerEntry(address, {}));
+  return NO_ERROR;
 }
 
 // A name stored as an empty string counts as absent: the settings hive keeps strings only,
@@ -130,7 +178,7 @@ bool IsProvider(const NETRESOURCEA& record) {
          (record.lpRemoteName && *record.lpRemoteName == kSmbProviderName);
 }
 
-uint32_t ListContainer(const NETRESOURCEA* record, std::vector<NETRESOURCEA>& entries) {
+uint32_t ListContainer(const NETRESOURCEA* record, std::vector<NETRESOURCEA>& entries, std::string& notice) {
   if (IsEntireNetwork(record)) {
     NETRESOURCEA provider = MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_NETWORK, RESOURCEUSAGE_CONTAINER,
                                       kSmbProviderName, nullptr);
@@ -138,23 +186,15 @@ uint32_t ListContainer(const NETRESOURCEA* record, std::vector<NETRESOURCEA>& en
     return NO_ERROR;
   }
   if (!IsAbsentName(record->lpProvider) && *record->lpProvider != kSmbProviderName) return ERROR_BAD_NETPATH;
-  if (IsProvider(*record)) return ListProvider(entries);
+  if (IsProvider(*record)) return ListProvider(entries, notice);
   const std::string remote = record->lpRemoteName.value_or("");
   if (std::optional<TUncName> name = ParseUncName(remote)) {
     if (name->Share.empty()) return ListShares(*name, entries);
     return CheckShare(*name, *record, entries);
   }
+  if (std::optional<TIpv4Range> range = ParseIpv4Range(remote)) return ListRange(*range, entries);
   if (remote.empty() || remote.find_first_of("\\/") != std::string::npos) return ERROR_NOT_CONTAINER;
-  // A workgroup or domain: its servers, from browsing. A connected server is listed under
-  // the provider already; listed here too, a search of the network would walk it twice.
-  std::vector<std::string> connected = SmbConnectedServers();
-  for (std::string& server : connected) server = AsciiLower(server);
-  return ListBrowsed("smb://" + remote + "/", SMBC_SERVER, [&](const smbc_dirent& entry) {
-    std::string server = std::string("\\\\") + entry.name;
-    if (std::find(connected.begin(), connected.end(), AsciiLower(server)) != connected.end()) return;
-    entries.push_back(MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_SERVER, RESOURCEUSAGE_CONTAINER,
-                                std::move(server), entry.comment));
-  });
+  return ListWorkgroup(remote, entries);
 }
 
 }  // namespace
@@ -166,7 +206,8 @@ uint32_t WNetOpenEnumA(uint32_t dwScope, uint32_t dwType, uint32_t /*dwUsage*/,
   if (dwScope != RESOURCE_GLOBALNET) return ERROR_NOT_SUPPORTED;
   if (dwType != RESOURCETYPE_ANY && dwType != RESOURCETYPE_DISK) return ERROR_NOT_SUPPORTED;
   auto handle = std::make_unique<TNetEnum>();
-  if (uint32_t code = ListContainer(lpNetResource, handle->Entries); code != NO_ERROR) return code;
+  if (uint32_t code = ListContainer(lpNetResource, handle->Entries, handle->Notice); code != NO_ERROR)
+    return code;
   *lphEnum = handle.release();
   return NO_ERROR;
 }
@@ -199,8 +240,9 @@ uint32_t WNetEnumResourceA(HNETENUM hEnum, uint32_t* lpcCount, std::vector<NETRE
 
 uint32_t WNetCloseEnum(HNETENUM hEnum) {
   if (hEnum == nullptr) return ERROR_INVALID_HANDLE;
+  std::string notice = std::move(hEnum->Notice);
   delete hEnum;
-  return NO_ERROR;
+  return notice.empty() ? NO_ERROR : SetExtendedNetError(0, notice);
 }
 
 uint32_t SmbConnect(const std::string& remoteName, const TSmbCredentials& credentials) {
@@ -208,6 +250,8 @@ uint32_t SmbConnect(const std::string& remoteName, const TSmbCredentials& creden
   if (!name || !name->Rest.empty()) return ERROR_INVALID_PARAMETER;
   SMBCCTX* ctx = SmbThreadContext();
   if (ctx == nullptr) return ERROR_NO_NETWORK;
+  // Credentials go where the name resolves, never to an address that discovery gave it.
+  SetSmbHostAddress(name->Host, {});
   if (uint32_t code = ProbeSmbHost(name->Host); code != NO_ERROR) return code;
 
   TSmbCredentials previous = LookupSmbCredentials(name->Host, name->Share);

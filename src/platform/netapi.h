@@ -1,11 +1,18 @@
 #pragma once
 // The network enumeration calls, over SMB: the entire network holds one provider
-// (kSmbProviderName), the provider holds the workgroups that NetBIOS browsing finds plus
-// every server connected for this run, a workgroup holds its servers (\\HOST) but those
-// connected (each server is listed once), a server holds its disk shares (\\HOST\share,
+// (kSmbProviderName); the provider holds the workgroups that NetBIOS browsing or host
+// discovery finds, every server connected for this run, and the discovered machines that
+// belong to no workgroup; a workgroup holds its servers (\\HOST), browsed or discovered,
+// but those connected; each machine is listed once (network_hosts.h). An IPv4 range in
+// CIDR form ("10.1.2.0/24") is a container too: it holds every address in it that
+// answers on the SMB port, as \\ADDRESS. A server holds its disk shares (\\HOST\share,
 // connectable; printer, IPC and "$" shares are left out). Opening a share (or a folder
 // below one) checks that it can be read and yields the share itself as its only,
 // connectable, entry, so that access problems are reported.
+//
+// A listing of the provider that succeeded may still have something for the error log
+// (a discovery source that is absent): WNetCloseEnum then returns ERROR_EXTENDED_ERROR
+// with that text.
 //
 // The calls may be made from any thread; a handle is used by one thread at a time. A
 // handle lists what the container held when it was opened.
@@ -43,7 +50,8 @@ uint32_t WNetOpenEnumA(uint32_t dwScope, uint32_t dwType, uint32_t dwUsage,
 uint32_t WNetEnumResourceA(HNETENUM hEnum, uint32_t* lpcCount, std::vector<NETRESOURCEA>* lpBuffer,
                            uint32_t* lpBufferSize);
 
-// Ends the enumeration and frees the handle. ERROR_INVALID_HANDLE for nullptr.
+// Ends the enumeration and frees the handle. ERROR_INVALID_HANDLE for nullptr;
+// ERROR_EXTENDED_ERROR when the listing left a notice (see above).
 uint32_t WNetCloseEnum(HNETENUM hEnum);
 
 // Closes an enumeration handle when it goes out of scope, unless Close was called.

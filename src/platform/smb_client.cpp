@@ -240,6 +240,8 @@ bool SmbInitialize(const TSmbClientOptions& options) {
   return InitOk;
 }
 
+const TSmbClientOptions& SmbClientOptions() { return Options; }
+
 SMBCCTX* SmbThreadContext() {
   TThreadContext& holder = ThisThreadContext;
   if (holder.Context != nullptr || holder.Failed) return holder.Context;

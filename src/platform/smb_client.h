@@ -37,6 +37,9 @@ struct TSmbClientOptions {
 // the library could not be set up (every network call then fails with ERROR_NO_NETWORK).
 bool SmbInitialize(const TSmbClientOptions& options = {});
 
+// The options the client was set up with (defaults before SmbInitialize ran).
+const TSmbClientOptions& SmbClientOptions();
+
 // This thread's SMB2/3 context, created on first use; nullptr when the library could not
 // be set up. The pointer stays valid until the thread ends; use it on this thread only.
 SMBCCTX* SmbThreadContext();

@@ -9,6 +9,7 @@ namespace {
 
 std::mutex PortLock;                         // leaf lock
 std::map<std::string, uint16_t> HostPorts;   // lower-case host -> port; guarded by PortLock
+std::map<std::string, std::string> HostAddresses;  // lower-case host -> address; guarded by PortLock
 
 void AppendEncoded(std::string& out, const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -73,7 +74,10 @@ std::string UncText(const TUncName& name) {
 }
 
 std::string SmbUrl(const TUncName& name) {
-  std::string url = "smb://" + name.Host;
+  const std::string address = SmbHostAddress(name.Host);
+  std::string url = "smb://";
+  if (address.empty()) url += name.Host;
+  else url += address.find(':') != std::string::npos ? "[" + address + "]" : address;
   if (uint16_t port = SmbHostPort(name.Host)) url += ":" + std::to_string(port);
   url += "/";
   if (name.Share.empty()) return url;
@@ -134,4 +138,16 @@ uint16_t SmbHostPort(const std::string& host) {
   std::lock_guard<std::mutex> guard(PortLock);
   auto it = HostPorts.find(AsciiLower(host));
   return it == HostPorts.end() ? 0 : it->second;
+}
+
+void SetSmbHostAddress(const std::string& host, const std::string& address) {
+  std::lock_guard<std::mutex> guard(PortLock);
+  if (address.empty()) HostAddresses.erase(AsciiLower(host));
+  else HostAddresses[AsciiLower(host)] = address;
+}
+
+std::string SmbHostAddress(const std::string& host) {
+  std::lock_guard<std::mutex> guard(PortLock);
+  auto it = HostAddresses.find(AsciiLower(host));
+  return it == HostAddresses.end() ? std::string() : it->second;
 }

@@ -31,5 +31,11 @@ std::optional<TUncName> ParseSmbUrl(const std::string& text);
 void SetSmbHostPort(const std::string& host, uint16_t port);
 uint16_t SmbHostPort(const std::string& host);
 
+// The numeric address that host (a name found by host discovery) stands for, used in its
+// URLs and probes in place of the name; empty (the default) leaves the name to the
+// library's own name resolution. An empty address forgets the host's.
+void SetSmbHostAddress(const std::string& host, const std::string& address);
+std::string SmbHostAddress(const std::string& host);
+
 // text with ASCII capitals made small (host and share names compare this way).
 std::string AsciiLower(std::string text);

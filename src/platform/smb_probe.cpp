@@ -111,6 +111,7 @@ uint32_t ProbeNow(const std::string& host) {
   addrinfo* addresses = nullptr;
   std::string bare = host.size() > 2 && host.front() == '[' && host.back() == ']'
                          ? host.substr(1, host.size() - 2) : host;
+  if (std::string address = SmbHostAddress(host); !address.empty()) bare = address;
   if (getaddrinfo(bare.c_str(), nullptr, &hints, &addresses) != 0) {
     // Servers found by workgroup browsing carry NetBIOS names, which only the library
     // resolves (broadcast, WINS). Such a name is left to the library rather than taken for
