@@ -13,6 +13,7 @@ int RunCliDiscover(const TCliOptions& options, std::FILE* out, std::FILE* err) {
     if (std::optional<TIpv4Range> range = ParseIpv4Range(text)) ranges.push_back(*range);
   TNetworkView view = GatherNetwork({}, ranges);
   for (const std::string& note : view.Notes) std::fprintf(err, "%s\n", note.c_str());
+  for (const std::string& note : view.Unreachable) std::fprintf(err, "%s\n", note.c_str());
 
   std::vector<TNetworkHost>& hosts = view.Hosts;
   std::stable_sort(hosts.begin(), hosts.end(), [](const TNetworkHost& a, const TNetworkHost& b) {

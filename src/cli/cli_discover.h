@@ -7,5 +7,6 @@
 // Prints every machine that browsing, connected servers, host discovery and the ranges
 // of options find, merged, as "NAME<TAB>WORKGROUP<TAB>ADDRESSES<TAB>SOURCES" (addresses
 // and sources separated by ","; an unknown workgroup is empty), sorted by name. What the
-// error log of a search would say goes to err. Returns the exit status.
+// error log of a search would say, and the machines dropped as unreachable, go to err.
+// Returns the exit status.
 int RunCliDiscover(const TCliOptions& options, std::FILE* out, std::FILE* err);

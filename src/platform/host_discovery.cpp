@@ -1,9 +1,11 @@
 #include "platform/host_discovery.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <memory>
 #include <mutex>
 #include <numeric>
 
@@ -27,6 +29,11 @@ constexpr auto kAnswerWindow = kDiscoveryWindow - kAnswerProbeTimeout;
 std::mutex CacheLock;                        // leaf lock
 std::shared_future<TDiscoveryResult> Current;  // guarded by CacheLock
 TClock::time_point CurrentStarted;           // guarded by CacheLock
+// Set when a computer announced itself or left since the kept discovery started.
+std::atomic<bool> Stale{false};
+// Hears computers come and go between discoveries; started with the first one. Its thread
+// touches nothing but Stale.
+std::unique_ptr<TWsdAnnouncementListener> Listener;  // guarded by CacheLock
 
 size_t Root(std::vector<size_t>& parent, size_t i) {
   while (parent[i] != i) i = parent[i] = parent[parent[i]];
@@ -95,7 +102,7 @@ TDiscoveryResult Gather() {
   std::vector<TNetworkHost> merged = MergeHostAnswers(answers);
   for (const TNetworkHost& host : merged) {
     if (!host.Addresses.empty()) continue;
-    result.Notes.push_back(host.BestName() + ": no address of it answers on the SMB port.");
+    result.Unreachable.push_back(host.BestName() + ": no address of it answers on the SMB port.");
   }
   for (THostAnswer& answer : answers) {
     if (!answer.Addresses.empty()) {
@@ -179,9 +186,18 @@ std::string HostSourceNames(unsigned sources) {
 }
 
 std::shared_future<TDiscoveryResult> StartHostDiscovery() {
+  // The last reference to a discovery still running waits for it when destroyed: a
+  // replaced one goes after the lock is released.
+  std::shared_future<TDiscoveryResult> replaced;
   std::lock_guard<std::mutex> guard(CacheLock);
+  if (!Listener && !DiscoveryTurnedOff()) {
+    SmbInitialize();
+    Listener = std::make_unique<TWsdAnnouncementListener>(DiscoveryInterfaces(SmbClientOptions().Interfaces),
+                                                          [] { Stale = true; });
+  }
   const auto now = TClock::now();
-  if (!Current.valid() || now - CurrentStarted >= kDiscoveryReuse) {
+  if (!Current.valid() || now - CurrentStarted >= kDiscoveryReuse || Stale.exchange(false)) {
+    replaced = std::move(Current);
     Current = std::async(std::launch::async, Gather).share();
     CurrentStarted = now;
   }
@@ -189,6 +205,8 @@ std::shared_future<TDiscoveryResult> StartHostDiscovery() {
 }
 
 void ForgetHostDiscovery() {
+  // Released after the lock, as in StartHostDiscovery.
+  std::shared_future<TDiscoveryResult> forgotten;
   std::lock_guard<std::mutex> guard(CacheLock);
-  Current = {};
+  forgotten = std::move(Current);
 }

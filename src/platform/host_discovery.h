@@ -6,7 +6,8 @@
 // in parallel, for a fixed window, and reused for kDiscoveryReuse; NetBIOS browsing,
 // servers connected by hand and address ranges are gathered by their owners and merged
 // with MergeHostAnswers. Every address a discovery answer gives is probed on the SMB port
-// before it is kept: a machine with no address that answers is dropped, with a note.
+// before it is kept: a machine with no address that answers is dropped (and named in
+// TDiscoveryResult::Unreachable).
 //
 // Where a discovery answer may lead: a machine is reached by its name only through an
 // address recorded with SetSmbHostAddress, and only for names that nobody connected by
@@ -68,11 +69,15 @@ std::string HostSourceNames(unsigned sources);
 
 struct TDiscoveryResult {
   std::vector<THostAnswer> Answers;  // WS-Discovery and DNS-SD, addresses probed
-  std::vector<std::string> Notes;    // for the error log: an absent source, a dead address
+  std::vector<std::string> Notes;    // for the error log: a source that is absent
+  // Machines that answered but that no address of answers on the SMB port (a record
+  // left by a machine that went to sleep is common): for diagnostics, not the error log.
+  std::vector<std::string> Unreachable;
 };
 
 // The current discovery: a fresh one is started when the last is older than
-// kDiscoveryReuse (or none ran yet); callers wait on the future, which is ready about
+// kDiscoveryReuse, when a computer announced itself or left since (WS-Discovery Hello or
+// Bye, heard from the first call on), or when none ran yet; callers wait on the future, which is ready about
 // kDiscoveryWindow after the start. Sends on the interfaces that the SMB client's
 // Interfaces option allows (net_interfaces.h).
 std::shared_future<TDiscoveryResult> StartHostDiscovery();

@@ -104,6 +104,7 @@ TNetworkView GatherNetwork(const std::string& workgroup, const std::vector<TIpv4
   const TDiscoveryResult& found = discovery.get();
   answers.insert(answers.end(), found.Answers.begin(), found.Answers.end());
   view.Notes = found.Notes;
+  view.Unreachable = found.Unreachable;
   view.Hosts = MergeHostAnswers(answers);
   if (workgroup.empty()) RememberDiscoveredOnly(view);
   return view;

@@ -22,6 +22,7 @@ struct TNetworkView {
   std::vector<TBrowsedName> Servers;      // of the one workgroup asked for, as browsed
   std::vector<TNetworkHost> Hosts;        // every machine, merged
   std::vector<std::string> Notes;         // for the error log
+  std::vector<std::string> Unreachable;   // discovered machines dropped as unreachable
 };
 
 // Gathers the network: browsing of every workgroup (workgroup empty) or of that one

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -369,4 +370,93 @@ std::vector<TWsdHost> DiscoverWsdHosts(const std::vector<TDiscoveryInterface>& i
   }
   for (std::thread& reader : readers) reader.join();
   return hosts;
+}
+
+TWsdAnnouncementListener::TWsdAnnouncementListener(const std::vector<TDiscoveryInterface>& interfaces,
+                                                   std::function<void()> onChange)
+    : OnChange(std::move(onChange)) {
+  int one = 1;
+  int v4 = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (v4 >= 0) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(kWsdPort);
+    inet_pton(AF_INET, kWsdGroup4, &local.sin_addr);
+    bool joined = false;
+    if (setsockopt(v4, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+        bind(v4, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) {
+      for (const TDiscoveryInterface& interface : interfaces) {
+        if (interface.Ipv4.s_addr == 0) continue;
+        ip_mreqn request{};
+        request.imr_multiaddr = local.sin_addr;
+        request.imr_ifindex = static_cast<int>(interface.Index);
+        joined = setsockopt(v4, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0 || joined;
+      }
+    }
+    if (joined) Sockets.push_back(v4);
+    else close(v4);
+  }
+  int v6 = socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (v6 >= 0) {
+    sockaddr_in6 local{};
+    local.sin6_family = AF_INET6;
+    local.sin6_port = htons(kWsdPort);
+    bool joined = false;
+    if (setsockopt(v6, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) == 0 &&
+        setsockopt(v6, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+        bind(v6, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) {
+      for (const TDiscoveryInterface& interface : interfaces) {
+        if (!interface.HasIpv6) continue;
+        ipv6_mreq request{};
+        inet_pton(AF_INET6, kWsdGroup6, &request.ipv6mr_multiaddr);
+        request.ipv6mr_interface = interface.Index;
+        joined = setsockopt(v6, IPPROTO_IPV6, IPV6_JOIN_GROUP, &request, sizeof request) == 0 || joined;
+      }
+    }
+    if (joined) Sockets.push_back(v6);
+    else close(v6);
+  }
+  if (Sockets.empty()) return;
+  WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (WakeFd < 0) return;
+  Thread = std::thread([this] { Listen(); });
+}
+
+TWsdAnnouncementListener::~TWsdAnnouncementListener() {
+  if (Thread.joinable()) {
+    const uint64_t one = 1;
+    // The thread wakes on this write; a failed write would leave it in poll for good.
+    while (write(WakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+    Thread.join();
+  }
+  if (WakeFd >= 0) close(WakeFd);
+  for (int fd : Sockets) close(fd);
+}
+
+void TWsdAnnouncementListener::Listen() {
+  std::vector<pollfd> fds;
+  for (int fd : Sockets) fds.push_back({fd, POLLIN, 0});
+  fds.push_back({WakeFd, POLLIN, 0});
+  std::string datagram(kWsdMaxDatagram + 1, '\0');
+  for (;;) {
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds.back().revents != 0) return;
+    for (size_t i = 0; i + 1 < fds.size(); ++i) {
+      if (!(fds[i].revents & POLLIN)) continue;
+      for (;;) {
+        ssize_t n = recv(fds[i].fd, datagram.data(), datagram.size(), MSG_TRUNC);
+        if (n < 0) break;
+        if (static_cast<size_t>(n) > kWsdMaxDatagram) continue;
+        std::optional<TWsdMessage> message = ParseWsdMessage(std::string_view(datagram.data(), static_cast<size_t>(n)));
+        if (!message || (message->Action != TWsdAction::Hello && message->Action != TWsdAction::Bye)) continue;
+        const bool computer = std::any_of(message->Endpoints.begin(), message->Endpoints.end(),
+                                          [](const TWsdEndpoint& e) { return e.IsComputer; });
+        if (computer) OnChange();
+      }
+    }
+  }
 }

@@ -8,7 +8,9 @@
 // that points anywhere else is ignored. Every answer is bounded in size and time.
 // Any thread; each call uses sockets of its own.
 #include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/net_interfaces.h"
@@ -31,3 +33,23 @@ std::vector<TWsdHost> DiscoverWsdHosts(const std::vector<TDiscoveryInterface>& i
 std::optional<std::string> PostWsdRequest(const std::string& address, uint16_t port, const std::string& path,
                                           const std::string& body,
                                           std::chrono::steady_clock::time_point deadline);
+
+// Listens on the discovery group of every interface for computers announcing themselves
+// (Hello) or leaving (Bye), and calls onChange on its own thread for each such datagram
+// that parses. Destruction stops the listening thread and waits for it; onChange must not
+// destroy the listener. When port 3702 cannot be bound, nothing is heard.
+class TWsdAnnouncementListener {
+ public:
+  TWsdAnnouncementListener(const std::vector<TDiscoveryInterface>& interfaces, std::function<void()> onChange);
+  ~TWsdAnnouncementListener();
+  TWsdAnnouncementListener(const TWsdAnnouncementListener&) = delete;
+  TWsdAnnouncementListener& operator=(const TWsdAnnouncementListener&) = delete;
+
+ private:
+  void Listen();
+
+  std::vector<int> Sockets;  // owned; closed by the destructor after the thread ended
+  int WakeFd = -1;           // an eventfd written by the destructor
+  std::function<void()> OnChange;
+  std::thread Thread;
+};

@@ -65,12 +65,13 @@ TEST(Discovery, MachinesOfAModernLanAreListedSearchedAndFoundByRange) {
             "WSDONLY\tLQDISC\t10.78.0.2\twsd\n");
   EXPECT_EQ(err, kDeadHostLine + "\n");
 
-  // The entire network: a file on each machine, each machine walked once.
+  // The entire network: a file on each machine, each machine walked once; the dead
+  // record is no place that could not be searched, so the log stays empty.
   EXPECT_EQ(network.RunInside({cli, "-j", "4", "found-on-*", "network"}, {}, kRunBound, &out, &err), 0) << err;
   EXPECT_EQ(SortedLines(out), (std::vector<std::string>{"\\\\BOTHHOST\\public\\deep\\found-on-3.txt",
                                                         "\\\\WSDONLY\\public\\deep\\found-on-1.txt",
                                                         "\\\\mdnsonly\\public\\deep\\found-on-2.txt"}));
-  EXPECT_EQ(err, "'SMB Network' SMB Network - " + kDeadHostLine + "\n");
+  EXPECT_EQ(err, "");
 
   // An address range finds the same machines by address.
   EXPECT_EQ(network.RunInside({cli, "found-on-*", TDiscoveryHarness::kRange}, {}, kRunBound, &out, &err), 0)
@@ -125,22 +126,24 @@ std::vector<NETRESOURCEA> List(const NETRESOURCEA* container) {
   return entries;
 }
 
-std::vector<std::string> Described(const std::vector<NETRESOURCEA>& entries) {
+std::vector<std::string> SortedDescriptions(const std::vector<NETRESOURCEA>& entries) {
   std::vector<std::string> text;
   for (const NETRESOURCEA& e : entries)
     text.push_back(std::to_string(e.dwDisplayType) + ":" + e.lpRemoteName.value_or("(nil)"));
+  std::sort(text.begin(), text.end());
   return text;
 }
 
 // Machines whose workgroup is known sit in it; the others directly under the provider.
+// (Discovered machines come in the order they answered.)
 TEST(DiscoveryInside, DISABLED_DiscoveredMachinesKeepTheTreesShape) {
   if (!Inside()) GTEST_SKIP() << "runs only inside the discovery network";
   std::vector<NETRESOURCEA> top = List(nullptr);
   ASSERT_EQ(top.size(), 1u);
   std::vector<NETRESOURCEA> provider = List(&top[0]);
-  EXPECT_EQ(Described(provider), (std::vector<std::string>{"1:LQDISC", "2:\\\\mdnsonly"}));
+  EXPECT_EQ(SortedDescriptions(provider), (std::vector<std::string>{"1:LQDISC", "2:\\\\mdnsonly"}));
   ASSERT_FALSE(provider.empty());
-  EXPECT_EQ(Described(List(&provider[0])), (std::vector<std::string>{"2:\\\\BOTHHOST", "2:\\\\WSDONLY"}));
+  EXPECT_EQ(SortedDescriptions(List(&provider[0])), (std::vector<std::string>{"2:\\\\BOTHHOST", "2:\\\\WSDONLY"}));
 }
 
 // WSDONLY is a name only a discovery answer vouches for. Connecting it by hand must not
