@@ -136,6 +136,9 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
       {{"--size-to", "ten", "*", Tree}, 2, "--size-to"},
       {{"--bogus", "*", Tree}, 2, "--bogus"},
       {{"*", Tree, "extra"}, 2, "extra"},
+      // Address ranges: at most /16, and --discover takes nothing else.
+      {{"*", "10.0.0.0/8"}, 2, "10.0.0.0/8"},
+      {{"--discover", "fileserver"}, 2, "fileserver"},
       {{"*", missing}, 1, "missing"},
       {{"*", Tree + "/a.txt"}, 1, "a.txt"},
   };

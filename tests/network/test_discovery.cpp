@@ -64,6 +64,11 @@ TEST(Discovery, MachinesOfAModernLanAreListedSearchedAndFoundByRange) {
             "mdnsonly\t\t10.78.0.3\tmdns\n"
             "WSDONLY\tLQDISC\t10.78.0.2\twsd\n");
   EXPECT_EQ(err, kDeadHostLine + "\n");
+  EXPECT_EQ(network.RunInside({cli, "--discover", "--format", "json"}, {}, kRunBound, &out, &err), 0) << err;
+  EXPECT_EQ(out,
+            R"({"name":"BOTHHOST","workgroup":"LQDISC","addresses":["10.78.0.4"],"sources":["wsd","mdns"]})" "\n"
+            R"({"name":"mdnsonly","workgroup":null,"addresses":["10.78.0.3"],"sources":["mdns"]})" "\n"
+            R"({"name":"WSDONLY","workgroup":"LQDISC","addresses":["10.78.0.2"],"sources":["wsd"]})" "\n");
 
   // The entire network: a file on each machine, each machine walked once; the dead
   // record is no place that could not be searched, so the log stays empty.
