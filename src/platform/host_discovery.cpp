@@ -26,7 +26,7 @@ constexpr uint16_t kSmbPort = 445;
 constexpr auto kAnswerProbeTimeout = std::chrono::milliseconds(500);
 constexpr auto kAnswerWindow = kDiscoveryWindow - kAnswerProbeTimeout;
 
-std::mutex CacheLock;                        // leaf lock
+std::mutex CacheLock;                        // leaf lock (lock order: ui_thread.h)
 std::shared_future<TDiscoveryResult> Current;  // guarded by CacheLock
 TClock::time_point CurrentStarted;           // guarded by CacheLock
 // Set when a computer announced itself or left since the kept discovery started.
@@ -189,9 +189,9 @@ std::shared_future<TDiscoveryResult> StartHostDiscovery() {
   // The last reference to a discovery still running waits for it when destroyed: a
   // replaced one goes after the lock is released.
   std::shared_future<TDiscoveryResult> replaced;
+  SmbInitialize();  // takes the SMB client's locks: before CacheLock, which stays a leaf
   std::lock_guard<std::mutex> guard(CacheLock);
   if (!Listener && !DiscoveryTurnedOff()) {
-    SmbInitialize();
     Listener = std::make_unique<TWsdAnnouncementListener>(DiscoveryInterfaces(SmbClientOptions().Interfaces),
                                                           [] { Stale = true; });
   }

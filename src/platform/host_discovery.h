@@ -19,7 +19,8 @@
 // it, so that only a test that built a network of its own (and turns it on there) ever
 // sends a probe.
 //
-// Any thread. CacheLock (a leaf lock) is never held while the network is waited for.
+// Any thread. CacheLock (a leaf lock, see ui_thread.h) is never held while the network is
+// waited for.
 #include <chrono>
 #include <future>
 #include <string>

@@ -22,7 +22,7 @@ constexpr size_t kMaxBrowsedWorkgroups = 16;
 
 // Workgroups that only discovery named at the last listing of the network: browsing one
 // of them would wait for a NetBIOS name query that nobody answers.
-std::mutex DiscoveredGroupsLock;                 // leaf lock
+std::mutex DiscoveredGroupsLock;                 // leaf lock (lock order: ui_thread.h)
 std::vector<std::string> DiscoveredOnlyGroups;   // lower case; guarded by DiscoveredGroupsLock
 
 bool IsDiscoveredOnly(const std::string& workgroup) {

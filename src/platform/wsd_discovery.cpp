@@ -295,7 +295,7 @@ std::vector<TWsdHost> DiscoverWsdHosts(const std::vector<TDiscoveryInterface>& i
   for (const TSocket& s : sockets.List) SendTo(s, probe);
   bool probedTwice = false;
 
-  std::mutex resultLock;  // leaf lock: guards hosts while metadata readers add to it
+  std::mutex resultLock;  // leaf lock (lock order: ui_thread.h): guards hosts while metadata readers add to it
   std::vector<TWsdHost> hosts;
   std::vector<std::thread> readers;
   std::set<std::string> seen;              // "endpoint address" pairs already handled

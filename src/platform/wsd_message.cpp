@@ -201,7 +201,7 @@ std::optional<TWsdComputer> ParseWsdMetadata(std::string_view bytes) {
 }
 
 std::string NewWsdMessageId() {
-  static std::mutex lock;  // leaf lock: guards the generator only
+  static std::mutex lock;  // leaf lock (lock order: ui_thread.h): guards the generator only
   static std::mt19937_64 generator{std::random_device{}()};
   uint64_t high = 0, low = 0;
   {
