@@ -1,9 +1,12 @@
 #include "engine/file_thread.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "results/result_manager.h"
 #include "platform/dos_time.h"
+#include "platform/net_errors.h"
+#include "results/logger.h"
 
 namespace {
 constexpr uint32_t kTestedAttr = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive;
@@ -44,6 +47,7 @@ void TFileThread::WalkFolder(const std::string& folder) {
     if (!Listing) return;
     TDirEntry entry;
     while (Listing->Next(entry)) {
+      if (entry.Name == ".") OwnFileId = entry.FileId;
       if (entry.Name == "." || entry.Name == "..") continue;
       Entries.push_back(std::move(entry));
     }
@@ -85,9 +89,33 @@ void TFileThread::QueueSubFolders(const std::string& folder) {
     PSearchTask child = CopyTask(*Task);
     child->Path = folder + entry.Name;
     child->ParentFolder = parent;
+    if (IsUncPath(folder) && !AcceptNetworkChild(entry, *child)) continue;
     children.push_back(std::move(child));
   }
   if (!children.empty() && !Terminated()) Manager.AddTasks(children);
+}
+
+bool TFileThread::AcceptNetworkChild(const TDirEntry& entry, TSearchTask& child) {
+  uint32_t cut = NO_ERROR;
+  if (child.Path.size() > kMaxNetworkPath) {
+    cut = ERROR_FILENAME_EXCED_RANGE;
+  } else if (entry.FileId != 0 &&
+             (entry.FileId == OwnFileId ||
+              std::find(Task->AncestorFileIds.begin(), Task->AncestorFileIds.end(), entry.FileId) !=
+                  Task->AncestorFileIds.end())) {
+    cut = ERROR_CANT_RESOLVE_FILENAME;
+  }
+  if (cut != NO_ERROR) {
+    NETRESOURCEA resource;
+    resource.lpProvider = kSmbProviderName;
+    resource.lpRemoteName = child.Path;
+    ErrorLog.AddError(cut, resource);
+    Manager.RaiseLogChanged();
+    return false;
+  }
+  child.AncestorFileIds = Task->AncestorFileIds;
+  if (OwnFileId != 0) child.AncestorFileIds.push_back(OwnFileId);
+  return true;
 }
 
 bool TFileThread::IsMatch(TDirEntry& entry) {

@@ -12,6 +12,11 @@
 // the filter needs it for an entry whose name matches, or for a result of a store that
 // wants details (TResultManager::DetailsWanted). Without details a result carries only
 // the attribute bits known from the listing itself.
+//
+// On a share a server-side link may lead back to a folder above it, and the server
+// follows it: such a sub-folder (the same file id as the folder or one it lies in) is a
+// result like any other but is not walked, and neither is a sub-folder whose name would
+// pass kMaxNetworkPath characters. Each one cut gets one line in the error log.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -30,6 +35,9 @@ class TFileThread final : public TSearchThread {
 
   // Results are offered to the store whenever this many wait in the batch.
   static constexpr int32_t kDeliveryBatch = 128;
+  // The longest network folder name that is walked (the longest path the SMB protocol's
+  // clients accept).
+  static constexpr size_t kMaxNetworkPath = 32767;
 
  protected:
   void Run() override;
@@ -43,6 +51,10 @@ class TFileThread final : public TSearchThread {
   bool IsSubFolder(TDirEntry& entry);
   // Hands every sub-folder of the listing to the manager in one batch. First pass only.
   void QueueSubFolders(const std::string& folder);
+  // Whether a sub-folder of a network folder is walked: not when it is a folder it lies
+  // in, reached again, nor past the longest path; a cut one is logged. An accepted child
+  // gets the file ids of its ancestors.
+  bool AcceptNetworkChild(const TDirEntry& entry, TSearchTask& child);
 
   int32_t MaskIndex = 0;
   std::vector<std::string> Masks;
@@ -52,4 +64,5 @@ class TFileThread final : public TSearchThread {
   std::vector<TDirEntry> Entries;        // the listing's entries, without "." and ".."
   std::vector<bool> Delivered;           // per entry: an earlier pass made it a result
   TPathRef FolderPath;                   // shared by every result of this folder
+  uint64_t OwnFileId = 0;                // the folder's file id, from its "." entry
 };

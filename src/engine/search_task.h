@@ -37,6 +37,10 @@ struct TSearchTask : TSearchCriteria {
   // The open parent folder of a local sub-folder task, which Path's last name is opened
   // relative to; null for the root task, network tasks, and when none could be kept open.
   POpenFolder ParentFolder;
+  // A network folder task: the file ids of the folders it lies in on its share, outermost
+  // first, as far as their listings told them. A sub-folder with one of these ids (or
+  // the id of the folder itself) is the same folder reached again through a link.
+  std::vector<uint64_t> AncestorFileIds;
 
   TSearchCriteria& Criteria() { return *this; }
   const TSearchCriteria& Criteria() const { return *this; }

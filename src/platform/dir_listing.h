@@ -28,6 +28,8 @@ struct TDirEntry {
                            // or no access): Size and DosTime mean nothing
   int64_t Size = 0;        // valid when Detailed
   uint32_t DosTime = 0;    // packed local DOS date-time; valid when Detailed
+  uint64_t FileId = 0;     // a share's id of the file, the same for every name that
+                           // reaches it (a server-side link); 0 when not known
 
   // True when the entry is a folder that a walk may descend into: a real directory, not
   // a link to one. Needs the directory bit settled (Detail it first when it is not).

@@ -31,6 +31,7 @@ constexpr TMessage kMessages[] = {
     {ERROR_SEM_TIMEOUT, "The semaphore timeout period has expired."},
     {ERROR_MORE_DATA, "More data is available."},
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
+    {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
     {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_INVALID_ADDRESS, "Attempt to access invalid address."},
     {ERROR_NOT_CONTAINER, "Cannot enumerate a noncontainer."},
@@ -38,6 +39,7 @@ constexpr TMessage kMessages[] = {
     {ERROR_NO_NETWORK, "The network is not present or not started."},
     {ERROR_CANCELLED, "The operation was canceled by the user."},
     {ERROR_LOGON_FAILURE, "The user name or password is incorrect."},
+    {ERROR_CANT_RESOLVE_FILENAME, "The name of the file cannot be resolved by the system."},
     {ERROR_NOT_CONNECTED, "This network connection does not exist."},
 };
 

@@ -16,6 +16,7 @@ inline constexpr uint32_t ERROR_INVALID_HANDLE = 6;
 inline constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
 inline constexpr uint32_t ERROR_BAD_NETPATH = 53;
+inline constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr uint32_t ERROR_BAD_NET_NAME = 67;
 inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 inline constexpr uint32_t ERROR_SEM_TIMEOUT = 121;
@@ -28,6 +29,7 @@ inline constexpr uint32_t ERROR_EXTENDED_ERROR = 1208;
 inline constexpr uint32_t ERROR_NO_NETWORK = 1222;
 inline constexpr uint32_t ERROR_CANCELLED = 1223;
 inline constexpr uint32_t ERROR_LOGON_FAILURE = 1326;
+inline constexpr uint32_t ERROR_CANT_RESOLVE_FILENAME = 1921;
 inline constexpr uint32_t ERROR_NOT_CONNECTED = 2250;
 
 inline constexpr uint32_t FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;

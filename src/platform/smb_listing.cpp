@@ -1,6 +1,7 @@
 #include "platform/smb_listing.h"
 
 #include <libsmbclient.h>
+#include <sys/stat.h>
 
 #include "platform/dos_time.h"
 #include "platform/net_errors.h"
@@ -9,9 +10,9 @@
 
 namespace {
 
-// A folder on a share, read with readdirplus: each entry arrives with the attribute bits
-// the server keeps, its 64-bit size and its modification time, so no entry needs a
-// further request. The directory is closed on the thread's own context.
+// A folder on a share, read with readdirplus2: each entry arrives with the attribute bits
+// the server keeps, its 64-bit size, its modification time and its file id, so no entry
+// needs a further request. The directory is closed on the thread's own context.
 class TSmbDirListing final : public TDirListing {
  public:
   TSmbDirListing(SMBCCTX* ctx, SMBCFILE* dir) : Context(ctx), Dir(dir) {}
@@ -20,7 +21,8 @@ class TSmbDirListing final : public TDirListing {
   TSmbDirListing& operator=(const TSmbDirListing&) = delete;
 
   bool Next(TDirEntry& entry) override {
-    const libsmb_file_info* info = smbc_getFunctionReaddirPlus(Context)(Context, Dir);
+    struct stat status {};
+    const libsmb_file_info* info = smbc_getFunctionReaddirPlus2(Context)(Context, Dir, &status);
     if (info == nullptr || info->name == nullptr) return false;
     entry = TDirEntry{};
     entry.Name = info->name;
@@ -29,6 +31,7 @@ class TSmbDirListing final : public TDirListing {
     entry.Detailed = true;
     entry.Size = static_cast<int64_t>(info->size);
     entry.DosTime = UnixTimeToDosDateTime(info->mtime_ts.tv_sec);
+    entry.FileId = static_cast<uint64_t>(status.st_ino);  // the server's file id
     return true;
   }
 

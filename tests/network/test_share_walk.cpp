@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -38,6 +39,34 @@ TEST(ShareWalk, DeepFoldersAreWalkedAndResultsKeepUncPaths) {
   ASSERT_EQ(rig.Store.Count(), 1u);
   EXPECT_EQ(*rig.Store.Item(0).Path, "\\\\127.0.0.1\\public\\deep\\a\\b\\c\\d\\e\\");
   EXPECT_EQ(rig.Log.Count(), 0u);  // folder failures are never logged
+}
+
+// Links on the server that lead back to a folder above them (the server follows them)
+// would double the folders at every level for ever: such a folder is found but not
+// walked, and each one cut is logged once.
+TEST(ShareWalk, FoldersReachedAgainThroughServerLinksAreNotWalked) {
+  REQUIRE_SERVER();
+  const std::string dir = TestServer()->PublicDir() + "/loops";
+  WriteTestFile(dir + "/x.txt");
+  WriteTestFile(dir + "/sub/y.txt");
+  std::filesystem::create_directory_symlink(".", dir + "/again");
+  std::filesystem::create_directory_symlink(".", dir + "/twice");
+  std::filesystem::create_directory_symlink("..", dir + "/sub/up");
+  TSearchRig rig(THandOff::Queued);
+  rig.Manager->MaxThreads = 4;
+  rig.Run(TSearchRig::Task(TSmbdHarness::Unc("public") + "\\loops", "*"));
+  const std::string unc = "\\\\127.0.0.1\\public\\loops\\";
+  std::vector<std::string> names = rig.FullNames();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{unc + "again", unc + "sub", unc + "sub\\up",
+                                             unc + "sub\\y.txt", unc + "twice", unc + "x.txt"}));
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < rig.Log.Count(); ++i) lines.push_back(rig.Log.Line(i));
+  std::sort(lines.begin(), lines.end());
+  const std::string why = " - The name of the file cannot be resolved by the system.";
+  EXPECT_EQ(lines, (std::vector<std::string>{"'SMB Network' " + unc + "again" + why,
+                                             "'SMB Network' " + unc + "sub\\up" + why,
+                                             "'SMB Network' " + unc + "twice" + why}));
 }
 
 TEST(ShareWalk, AttributesAreTheServersAndSizesAndTimesAreWhole) {
