@@ -434,6 +434,7 @@ void TSearchPage::SearchStateChanged() {
       // The status bar shows the finished search while the modal message is up.
       ActiveThreads = Manager->ActiveThreads();
       if (OnPageChange) OnPageChange(this);
+      if (OnSearchComplete && !IsShutDown) OnSearchComplete(this);
       if (ProgramOptions().MessageWhenComplete && !IsShutDown)
         ShowMessageBox({this,
                         QStringLiteral("Search complete.\r\n") + QString::number(ResultRowCount()) +
@@ -477,6 +478,7 @@ void TSearchPage::ShutDown() {
   PatternChange = nullptr;
   SavedPatternChange = nullptr;
   OnPageChange = nullptr;
+  OnSearchComplete = nullptr;
 }
 
 bool TSearchPage::WaitForSearchEnd(int timeoutMs) {

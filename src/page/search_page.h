@@ -99,6 +99,9 @@ class TSearchPage : public QWidget {
 
   // Raised with the page as sender whenever what the status bar shows may have changed.
   TPageEvent OnPageChange;
+  // Raised once per search when it has ended (run out of work or stopped), before the
+  // completion message; the page's counts are final then.
+  TPageEvent OnSearchComplete;
 
   // Owned engine objects; they live as long as the page.
   TSearchManager& SearchManager() { return *Manager; }

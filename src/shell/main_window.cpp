@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -24,6 +25,7 @@
 #include "page/search_page.h"
 #include "page/message_box.h"
 #include "results/lan_error.h"
+#include "results/logger.h"
 #include "settings/main_settings.h"
 #include "settings/program_options.h"
 #include "settings/setting.h"
@@ -317,6 +319,7 @@ void TMainWindow::actNewPageExecute() {
     }
     page->SetPatternChange([this](QComboBox* sender) { PagePatternChange(sender); });
     page->OnPageChange = [this](TSearchPage*) { RefreshStatus(); };
+    page->OnSearchComplete = [this](TSearchPage* done) { SearchCompleted(done); };
     page->SetLogHeight(LogHeight);
     page->SetPatternItems(InputHistory);
     page->SetFileMaskGroups(FileMaskGroups);
@@ -385,6 +388,23 @@ void TMainWindow::PagePatternChange(QComboBox* sender) {
 void TMainWindow::StopAllSearches() {
   for (int i = 0; i < PageCount(); ++i)
     if (TSearchPage* page = Page(i); page != nullptr && page->Searching()) page->StopSearch(true);
+}
+
+void TMainWindow::SearchCompleted(TSearchPage* page) {
+  if (!TrayIcon || !TrayIcon->OwnerOutOfSight()) return;
+  QString text = QString::number(page->ResultRowCount()) + QStringLiteral(" files found");
+  if (const size_t errors = page->ErrorLog().Count(); errors > 0)
+    text += QStringLiteral(", %1 %2").arg(errors).arg(errors == 1 ? "error" : "errors");
+  QPointer<TSearchPage> shown(page);  // the page may be closed before the click
+  TrayIcon->Notify(QString::fromLatin1(kSearchCompleteTitle), text, [this, shown] {
+    if (shown != nullptr) ShowPage(shown);
+  });
+}
+
+void TMainWindow::ShowPage(TSearchPage* page) {
+  for (int i = 0; i < PageCount(); ++i)
+    if (Page(i) == page) pgcMain->setCurrentIndex(i);
+  TrayIcon->BringToFront();
 }
 
 void TMainWindow::ScheduleUpdateActions() {

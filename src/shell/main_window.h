@@ -103,6 +103,11 @@ class TMainWindow : public QMainWindow {
   void PageChange();
   // StopSearch(force) on every searching page.
   void StopAllSearches();
+  // A page's search has ended. When the window is out of sight (minimised or in the tray)
+  // a desktop notification says so; clicking it brings the window back on that page.
+  void SearchCompleted(TSearchPage* page);
+  // Makes page the active one and brings the window back to the front.
+  void ShowPage(TSearchPage* page);
 
   // The enabling rules of the window's actions, now / at the next idle moment.
   void UpdateActions();

@@ -7,6 +7,8 @@ inline constexpr char kExitQuestion[] = "Search in process, do you want stop sea
 inline constexpr char kExitCaption[] = "Exit";
 inline constexpr char kActiveThreadsPanel[] = "Active threads: ";
 inline constexpr char kResultsPanel[] = "Results: ";
+// The desktop notification of a search that ended out of sight.
+inline constexpr char kSearchCompleteTitle[] = "Search complete";
 
 // The maker's web site and mail addresses.
 inline constexpr char kHomePageUrl[] = "https://www.orvantis.example/lanternquest/";

@@ -31,8 +31,33 @@ class TSystemTrayHost : public TTrayHost {
 
   void RemoveIcon(int) override { Icon.reset(); }
 
+  void ShowMessage(const QString& title, const QString& text, const QIcon& icon,
+                   std::function<void()> onClick) override {
+    // Qt sends the message (org.freedesktop.Notifications, or a balloon by the icon) from
+    // a shown tray icon; a window minimised to the task bar has none, so one stands in
+    // until the window is back.
+    QSystemTrayIcon* from = Icon.get();
+    if (from == nullptr) {
+      if (!MessageIcon) MessageIcon = std::make_unique<QSystemTrayIcon>(icon);
+      MessageIcon->show();
+      from = MessageIcon.get();
+    }
+    QObject::disconnect(MessageClicked);
+    MessageClicked = QObject::connect(from, &QSystemTrayIcon::messageClicked,
+                                      [onClick = std::move(onClick)] { onClick(); });
+    from->showMessage(title, text, icon, kMessageShownMs);
+  }
+
+  void ClearMessage() override {
+    QObject::disconnect(MessageClicked);
+    MessageIcon.reset();
+  }
+
  private:
+  static constexpr int kMessageShownMs = 10000;
   std::unique_ptr<QSystemTrayIcon> Icon;
+  std::unique_ptr<QSystemTrayIcon> MessageIcon;  // only while a message waits without Icon
+  QMetaObject::Connection MessageClicked;
 };
 
 }  // namespace
@@ -85,6 +110,7 @@ void TTrayIcon::RestoreApplication() {
   Owner->show();
   Owner->raise();
   Owner->activateWindow();
+  Host->ClearMessage();
 }
 
 void TTrayIcon::TrayMouseMessage(unsigned mouseMessage) {
@@ -106,6 +132,13 @@ void TTrayIcon::BringToFront() {
   RestoreApplication();
 }
 
+bool TTrayIcon::OwnerOutOfSight() const { return Owner->isMinimized() || !Owner->isVisible(); }
+
+void TTrayIcon::Notify(const QString& title, const QString& text, std::function<void()> onClick) {
+  QIcon icon = Owner->windowIcon();
+  Host->ShowMessage(title, text, icon, std::move(onClick));
+}
+
 bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Owner && event->type() == QEvent::WindowStateChange) {
     const auto* change = static_cast<QWindowStateChangeEvent*>(event);
@@ -114,8 +147,9 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
       // Hiding from inside the state change would fight the window system's own handling
       // of the minimise; do it once the event has been dealt with.
       QMetaObject::invokeMethod(this, &TTrayIcon::MinimizeToTray, Qt::QueuedConnection);
-    } else if (!Owner->isMinimized() && wasMinimized && Shown) {
-      RemoveIcon(ShownId);
+    } else if (!Owner->isMinimized() && wasMinimized) {
+      if (Shown) RemoveIcon(ShownId);
+      Host->ClearMessage();
     }
   }
   return QObject::eventFilter(watched, event);

@@ -54,6 +54,15 @@ class TTrayHost {
                        std::function<void(unsigned mouseMessage)> onMouse) = 0;
   // Removes the icon; harmless when it is not shown.
   virtual void RemoveIcon(int id) = 0;
+  // Shows a desktop notification; clicking it runs onClick. Where no icon is shown, the
+  // host may show one for as long as the notification matters. A host without
+  // notifications shows nothing.
+  virtual void ShowMessage(const QString& title, const QString& text, const QIcon& icon,
+                           std::function<void()> onClick) {
+    (void)title, (void)text, (void)icon, (void)onClick;
+  }
+  // The window is back in sight: whatever ShowMessage put up for it goes.
+  virtual void ClearMessage() {}
 };
 
 // The host over the desktop's real tray (QSystemTrayIcon).
@@ -95,6 +104,12 @@ class TTrayIcon : public QObject {
   // come to the front. A window that is neither hidden nor minimised is only brought
   // forward.
   void BringToFront();
+
+  // True while the main window cannot be seen: minimised, or hidden in the tray.
+  bool OwnerOutOfSight() const;
+  // A desktop notification (title, text, the window's icon). Clicking it runs onClick;
+  // bringing the window back is onClick's to do.
+  void Notify(const QString& title, const QString& text, std::function<void()> onClick);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -13,11 +13,13 @@
 #include <memory>
 
 #include "page/test_page_support.h"
+#include "results/logger.h"
 #include "settings/main_settings.h"
 #include "shell/app_identity.h"
 #include "shell/html_help.h"
 #include "shell/icons.h"
 #include "shell/main_window.h"
+#include "shell/tray_icon.h"
 
 using namespace lqtest;
 
@@ -55,6 +57,28 @@ class MainWindowTest : public TWindowTest {
   TScriptedBoxes Boxes;
   TUrlOpener PreviousOpener;
   std::vector<QUrl> Opened;
+};
+
+// A tray that records the notifications sent through it.
+struct TNotification {
+  QString Title;
+  QString Text;
+  std::function<void()> Click;
+};
+
+class TNotifyingTrayHost : public TTrayHost {
+ public:
+  explicit TNotifyingTrayHost(std::vector<TNotification>& sent) : Sent(sent) {}
+  bool IsAvailable() const override { return true; }
+  void AddIcon(const TNotifyIconData&, QMenu*, std::function<void(unsigned)>) override {}
+  void RemoveIcon(int) override {}
+  void ShowMessage(const QString& title, const QString& text, const QIcon&,
+                   std::function<void()> onClick) override {
+    Sent.push_back({title, text, std::move(onClick)});
+  }
+
+ private:
+  std::vector<TNotification>& Sent;
 };
 
 struct ActionRow {
@@ -213,6 +237,52 @@ TEST_F(MainWindowTest, NoCompletionMessageOnceTheUserChoseToClose) {
   ASSERT_TRUE(WaitUntilIdle(page));
   ASSERT_EQ(Boxes.Shown.size(), 1u);
   EXPECT_EQ(Boxes.Shown[0].Caption, QStringLiteral("Exit"));
+}
+
+TEST_F(MainWindowTest, SearchEndingOutOfSightIsNotifiedAndTheClickShowsItsPage) {
+  TTempDir tree;
+  const int files = MakeTree(tree.Path, 2, 3);
+  std::vector<TNotification> sent;
+  TMainWindow window;
+  window.ShowTipAtStartup = false;
+  window.TrayIcon = std::make_unique<TTrayIcon>(&window, kTrayCallbackMessage,
+                                                std::make_unique<TNotifyingTrayHost>(sent));
+  window.TrayIcon->SetMinimizeToTrayQuery([] { return true; });
+  window.show();
+  TSearchPage& page = *window.ActivePage();
+  SearchIn(page, tree.Path);
+  page.actStartSearch->trigger();
+  ASSERT_TRUE(WaitUntilIdle(page));
+  EXPECT_TRUE(sent.empty()) << "the user saw this one end";
+
+  // Ends while the window is in the tray, another page in front, one error in the log.
+  window.actNewPage->trigger();
+  window.showMinimized();
+  QCoreApplication::processEvents();
+  ASSERT_FALSE(window.isVisible()) << "hidden in the tray";
+  page.actStartSearch->trigger();
+  NETRESOURCEA server;
+  server.lpRemoteName = "\\\\GONE";
+  page.ErrorLog().AddError(53, server);  // before the workers' hand-offs can run
+  ASSERT_TRUE(WaitUntilIdle(page));
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].Title, QStringLiteral("Search complete"));
+  EXPECT_EQ(sent[0].Text, QStringLiteral("%1 files found, 1 error").arg(files));
+
+  sent[0].Click();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.isMinimized());
+  EXPECT_EQ(window.ActivePage(), &page) << "back on the page that finished";
+  EXPECT_EQ(window.PageCount(), 2);
+
+  // Minimised to the task bar is out of sight too.
+  window.TrayIcon->SetMinimizeToTrayQuery([] { return false; });
+  window.showMinimized();
+  QCoreApplication::processEvents();
+  page.actStartSearch->trigger();
+  ASSERT_TRUE(WaitUntilIdle(page));
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1].Text, QStringLiteral("%1 files found").arg(files));
 }
 
 TEST_F(MainWindowTest, StatusPanelsStayWhileAHintIsShown) {
