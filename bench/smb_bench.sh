@@ -2,16 +2,20 @@
 # Share benchmark: lanternquest-cli with 1, 4 and 12 threads against
 # `smbclient -c 'recurse ON; ls'` on one share of about 20,000 files in 2,000 folders, served
 # by a private smbd on 127.0.0.1; on plain loopback and with 1 ms of round-trip time added
-# by bench/delay_proxy.py (0.5 ms each way). Then how long a host that drops packets holds
-# the search. Traffic stays on 127.0.0.0/8.
-#   bench/smb_bench.sh BUILD_DIR        (BUILD_DIR holds src/cli/lanternquest-cli)
+# by bench_smb_delay_proxy (0.5 ms each way, to an absolute deadline), which also counts
+# the SMB2 requests of one -j 12 search per listed folder. Then how long a host that drops
+# packets holds the search. Traffic stays on 127.0.0.0/8.
+#   bench/smb_bench.sh BUILD_DIR        (BUILD_DIR holds src/cli/lanternquest-cli and
+#                                        bench/bench_smb_delay_proxy)
 set -euo pipefail
 build=${1:?build directory}
 cli=$build/src/cli/lanternquest-cli
-here=$(cd "$(dirname "$0")" && pwd)
+proxy=$build/bench/bench_smb_delay_proxy
 port=${LQ_BENCH_PORT:-15445}
 proxy_port=$((port + 1))
 dead_port=$((port + 2))
+count_port=$((port + 3))
+folders=2021  # the share's root, 20 folders, 2,000 below them
 t=$(mktemp -d /tmp/lq-smb-bench-XXXXXX)
 pids=()
 cleanup() {
@@ -68,7 +72,7 @@ printf '[global]\n  lock directory = %s\n  cache directory = %s\n  state directo
 smbd --foreground -l "$t/log" -s "$t/smb.conf" </dev/null >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.05; done
-python3 "$here/delay_proxy.py" "$proxy_port" "$port" --delay-ms 0.5 --lifetime 900 &
+"$proxy" "$proxy_port" "$port" 500 >/dev/null &
 pids+=($!)
 sleep 0.3
 
@@ -78,11 +82,22 @@ count_cli() { "$cli" -j "$1" '*' "smb://127.0.0.1:$2/bench" 2>/dev/null | wc -l;
 for label in "loopback:$port" "1ms-rtt:$proxy_port"; do
   name=${label%%:*}; p=${label##*:}
   echo "== $name (files and folders found by the CLI: $(count_cli 12 "$p"))"
-  printf '  smbclient recurse ls : %6.2f s\n' "$(seconds env HOME="$t/home" smbclient -N -p "$p" //127.0.0.1/bench -c 'recurse ON; ls')"
+  t_smbclient=$(seconds env HOME="$t/home" smbclient -N -p "$p" //127.0.0.1/bench -c 'recurse ON; ls')
+  printf '  smbclient recurse ls : %6.2f s\n' "$t_smbclient"
   for j in 1 4 12; do
-    printf '  lanternquest-cli -j %-2s: %6.2f s\n' "$j" "$(seconds "$cli" -j "$j" '*' "smb://127.0.0.1:$p/bench")"
+    t_lq=$(seconds "$cli" -j "$j" '*' "smb://127.0.0.1:$p/bench")
+    printf '  lanternquest-cli -j %-2s: %6.2f s  smbclient/lq %5.1f\n' "$j" "$t_lq" "$(echo "$t_smbclient / $t_lq" | bc -l)"
   done
 done
+
+# The requests of one -j 12 search, counted by a proxy of its own.
+"$proxy" "$count_port" "$port" 500 >"$t/requests" &
+counter=$!
+sleep 0.3
+count_cli 12 "$count_port" >/dev/null
+kill -TERM "$counter"; wait "$counter" 2>/dev/null || true
+awk -v f="$folders" '$1 == "requests" { total = $2 } $1 != "requests" { by = by sprintf(" %s %.2f", $1, $2 / f) }
+  END { printf "== SMB2 requests per listed folder (-j 12, %d folders): %.2f; by command:%s\n", f, total / f, by }' "$t/requests"
 
 # A host that drops packets: a listener whose accept queue is full.
 python3 - "$dead_port" <<'PY' &
