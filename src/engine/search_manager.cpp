@@ -124,17 +124,31 @@ void TSearchManager::RunWorkers(TSearchThread* first) {
         // be created for AddTask; the search goes on with the others.
       }
       finished = ActiveCount.load() == 0 && Queue.empty();
+      if (finished) ++FinishesPending;
     }
+    if (!finished) {
+      RaiseThreadChange();
+      continue;
+    }
+    // The page must hear of the end that finished the search after everything raised
+    // before it: a synchronous hand-off runs after those. Until it runs, IsFinished is
+    // false, so no handler that runs earlier can end the search on the page.
+    bool announced = false;
     try {
-      if (finished) {
-        // The page must hear of the end that finished the search after everything
-        // raised before it: a synchronous hand-off runs after those.
-        UiThread().InvokeAndWait([this] { DoThreadChange(); });
-      } else {
-        RaiseThreadChange();
-      }
+      UiThread().InvokeAndWait([this, &announced] {
+        {
+          TLockGuard lock(QueueLock);
+          --FinishesPending;
+        }
+        announced = true;
+        DoThreadChange();
+      });
     } catch (...) {
       // A failing handler must not keep the next worker from running.
+    }
+    if (!announced) {
+      TLockGuard lock(QueueLock);
+      --FinishesPending;
     }
   }
   {
@@ -158,7 +172,7 @@ void TSearchManager::Stop() {
 
 bool TSearchManager::IsFinished() const {
   TLockGuard lock(QueueLock);
-  return ActiveCount.load() == 0 && Queue.empty();
+  return ActiveCount.load() == 0 && Queue.empty() && FinishesPending == 0;
 }
 
 void TSearchManager::DoThreadChange() {

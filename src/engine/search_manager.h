@@ -76,7 +76,8 @@ class TSearchManager final : public TWorkerHost {
   // Frees every queued task and sets the stop flag of every running worker; returns at
   // once. Stopping an idle manager changes nothing.
   void Stop();
-  // No worker active and nothing queued.
+  // No worker active, nothing queued, and the end that finished the search has reached
+  // the UI thread.
   bool IsFinished() const;
   // Raises OnThreadChange with this manager, if set. UI thread.
   void DoThreadChange();
@@ -112,6 +113,8 @@ class TSearchManager final : public TWorkerHost {
   std::atomic<uint64_t> EndedCount{0};    // changed only under QueueLock
   bool Stopped GUARDED_BY(QueueLock) = false;      // Stop holds until the next search
   int32_t BusyRunners GUARDED_BY(QueueLock) = 0;   // pool jobs not yet done
+  // Ends that finished a search and are not yet handed to the UI thread.
+  int32_t FinishesPending GUARDED_BY(QueueLock) = 0;
 
   // The page's notifications; withdrawn, if still waiting, when the manager goes.
   TUiNotification ThreadChangeNotice;
