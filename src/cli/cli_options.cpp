@@ -30,6 +30,17 @@ int64_t ParseInteger(const std::string& option, const std::string& text, int64_t
 
 constexpr int64_t kMaxBytes = INT64_MAX;
 
+// Every mask of the list text compiles; TUsageError naming option otherwise.
+void CheckMasks(const std::string& option, const std::string& text) {
+  for (const std::string& mask : SplitMasks(text)) {
+    try {
+      TMask compiled(mask);
+    } catch (const TMaskError& error) {
+      throw TUsageError(option.empty() ? std::string(error.what()) : option + ": " + error.what());
+    }
+  }
+}
+
 const TCliOption kOptions[] = {
     {'a', "attributes", true,
      [](TCliOptions& o, const std::string& n, const std::string& v) { o.FileAttr = ParseAttributeLetters(n, v); }},
@@ -45,6 +56,13 @@ const TCliOption kOptions[] = {
      [](TCliOptions& o, const std::string& n, const std::string& v) { o.Threads = static_cast<int32_t>(ParseInteger(n, v, 1, 12)); }},
     {'l', "long", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Long = true; }},
     {'0', "print0", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Print0 = true; }},
+    {0, "exclude", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) {
+       CheckMasks(n, v);
+       if (!SplitMasks(v).empty()) o.Exclude += (o.Exclude.empty() ? "" : ";") + v;
+     }},
+    {0, "one-file-system", false,
+     [](TCliOptions& o, const std::string&, const std::string&) { o.OneFileSystem = true; }},
     {0, "format", true,
      [](TCliOptions& o, const std::string& n, const std::string& v) { o.Format = ParseOutputFormat(n, v); }},
     {0, "save", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.SaveFile = v; }},
@@ -198,13 +216,7 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
   if (positional.empty()) return options;
   options.Pattern = Trimmed(positional[0]);
   if (options.Pattern.empty()) options.Pattern = "*.*";
-  for (const std::string& mask : SplitMasks(options.Pattern)) {
-    try {
-      TMask compiled(mask);
-    } catch (const TMaskError& error) {
-      throw TUsageError(error.what());
-    }
-  }
+  CheckMasks("", options.Pattern);
   if (positional.size() == 2) {
     if (positional[1].empty()) throw TUsageError("LOCATION is empty");
     options.Location = FolderWithoutSeparator(positional[1]);
@@ -234,6 +246,12 @@ std::string CliUsage() {
          "  -j, --threads N         folders searched at once, 1 to 12 (default 12)\n"
          "  -l, --long              tab-separated: name, size, date, time, attributes\n"
          "  -0, --print0            end each name with NUL instead of a newline\n"
+         "      --exclude GLOB      leave out files and folders whose names match GLOB\n"
+         "                          (masks as in PATTERN; a folder left out is not\n"
+         "                          searched); may be given more than once\n"
+         "      --one-file-system   do not cross into other file systems below a local\n"
+         "                          LOCATION (pseudo file systems such as /proc, /sys and\n"
+         "                          /dev are never searched unless LOCATION lies on one)\n"
          "      --format FORM       plain (default), json (JSON Lines: path, size, mtime,\n"
          "                          attributes; errors on stderr as JSON Lines too) or csv\n"
          "                          (RFC 4180 with a header row). A name that is not\n"

@@ -24,6 +24,8 @@ struct TCliOptions {
   int32_t FileTimeType = 0;     // 0 modified (the only time the command line filters on)
   double FileTimeFrom = 0.0;    // 0: no bound
   double FileTimeTo = 0.0;
+  std::string Exclude;          // --exclude, each given joined by ";"; empty: none
+  bool OneFileSystem = false;   // --one-file-system
   int32_t Threads = 12;
   bool Long = false;            // tab-separated name, size, date, time, attributes
   bool Print0 = false;          // NUL after each name instead of a newline

@@ -51,6 +51,7 @@ PSearchTask RootTask(const TCliOptions& options) {
   task->Path = options.Location;
   if (IsNetworkLocation(options.Location)) SetNetworkLocation(options.Location, *task);
   task->Criteria() = CriteriaOf(options.Pattern, options);
+  task->OneFileSystem = options.OneFileSystem;
   return task;
 }
 

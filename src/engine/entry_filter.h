@@ -15,7 +15,10 @@
 // (AttributesMayPass), then settle the rest when AttributesSettled says they matter or
 // NeedsSizeOrTime(), and finally call AttributesPass and SizeAndTimePass (or Matches).
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
+#include "engine/masks.h"
 #include "engine/search_task.h"
 
 // What the filter looks at in one directory entry.
@@ -27,8 +30,17 @@ struct TFilterEntry {
 
 class TEntryFilter {
  public:
-  // Packs the task's bounds once. The task may be destroyed afterwards.
+  // Packs the task's bounds and compiles its exclusion masks once. The task may be
+  // destroyed afterwards. Throws TMaskError for a malformed exclusion mask.
   explicit TEntryFilter(const TSearchTask& task);
+
+  // Whether name matches one of the task's exclusion masks: the entry is left out and,
+  // when a folder, not walked. Decided by the name alone.
+  bool Excluded(std::string_view name) const {
+    for (const TMask& mask : ExcludeMasks)
+      if (mask.Matches(name)) return true;
+    return false;
+  }
 
   bool AttributesPass(uint32_t attr) const { return (attr & Forbidden) == 0; }
   // False when a bit settled in known already fails the attribute test.
@@ -49,6 +61,7 @@ class TEntryFilter {
   bool HasSizeFrom, HasSizeTo, HasTimeFrom, HasTimeTo;
   int64_t SizeFrom, SizeTo;
   uint32_t TimeFrom, TimeTo;
+  std::vector<TMask> ExcludeMasks;
 };
 
 // One-off form of TEntryFilter(task).Matches(entry).

@@ -27,7 +27,11 @@ void TFileThread::Run() {
     // Every folder of the search would fail alike: list nothing, queue nothing.
     return;
   }
-  Filter.emplace(*Task);
+  try {
+    Filter.emplace(*Task);
+  } catch (const TMaskError&) {
+    return;  // a malformed exclusion mask, as above
+  }
   const char separator = PathSeparatorOf(Task->Path);
   std::string folder = Task->Path;
   if (folder.empty() || folder.back() != separator) folder += separator;
@@ -45,6 +49,10 @@ void TFileThread::WalkFolder(const std::string& folder) {
     Listing = OpenDirListing(folder, Task->ParentFolder);
     Task->ParentFolder.reset();  // the parent's descriptor may close now
     if (!Listing) return;
+    if (!EntersFileSystem()) {
+      Listing.reset();
+      return;
+    }
     TDirEntry entry;
     while (Listing->Next(entry)) {
       if (entry.Name == ".") OwnFileId = entry.FileId;
@@ -56,7 +64,7 @@ void TFileThread::WalkFolder(const std::string& folder) {
   }
   for (size_t i = 0; i < Entries.size(); ++i) {
     TDirEntry& entry = Entries[i];
-    if (!Delivered[i] && IsMatch(entry)) {
+    if (!Delivered[i] && IsMatch(entry) && !Filter->Excluded(entry.Name)) {
       if (ResultStore.DetailsWanted) Listing->Detail(entry);
       auto result = std::make_unique<TSearchResult>();
       result->Path = FolderPath;
@@ -84,11 +92,12 @@ void TFileThread::QueueSubFolders(const std::string& folder) {
   POpenFolder parent;
   for (TDirEntry& entry : Entries) {
     if (Terminated()) return;
-    if (!IsSubFolder(entry)) continue;
+    if (Filter->Excluded(entry.Name) || !IsSubFolder(entry)) continue;
     if (children.empty()) parent = Listing->Folder();
     PSearchTask child = CopyTask(*Task);
     child->Path = folder + entry.Name;
     child->ParentFolder = parent;
+    child->ParentDevice = FolderDevice;
     if (IsUncPath(folder) && !AcceptNetworkChild(entry, *child)) continue;
     children.push_back(std::move(child));
   }
@@ -134,4 +143,11 @@ bool TFileThread::IsSubFolder(TDirEntry& entry) {
   if (entry.IsLink) return false;
   if ((entry.KnownAttr & kAttrDirectory) == 0) Listing->Detail(entry);
   return entry.IsWalkableFolder();
+}
+
+bool TFileThread::EntersFileSystem() {
+  if (IsUncPath(Task->Path)) return true;
+  FolderDevice = Listing->Device();
+  if (Task->ParentDevice == 0 || FolderDevice == Task->ParentDevice) return true;
+  return !Task->OneFileSystem && !Listing->OnPseudoFileSystem();
 }

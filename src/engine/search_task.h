@@ -21,14 +21,20 @@ struct TSearchCriteria {
   int32_t FileTimeType = 0;  // 0 modified, 1 created; carried along, not consulted
   double FileTimeFrom = 0.0; // effective only when != 0.0
   double FileTimeTo = 0.0;   // effective only when != 0.0
+  // Masks of names left out, separated by ";" or ",": a file whose name matches one is
+  // no result, a folder whose name matches one is neither a result nor walked. Empty:
+  // nothing is left out.
+  std::string Exclude;
+  // Local folders: a walk does not cross into another file system than its start's.
+  bool OneFileSystem = false;
 };
 
 // The criteria of a record that names them as TSearchCriteria does (a page's settings,
 // the command line's options), with mask as the Mask.
 template <class TRecord>
 TSearchCriteria CriteriaOf(std::string mask, const TRecord& record) {
-  return {std::move(mask), record.FileAttr,     record.FileSizeFrom, record.FileSizeTo,
-          record.FileTimeType, record.FileTimeFrom, record.FileTimeTo};
+  return {std::move(mask),    record.FileAttr,     record.FileSizeFrom, record.FileSizeTo,
+          record.FileTimeType, record.FileTimeFrom, record.FileTimeTo,   record.Exclude};
 }
 
 struct TSearchTask : TSearchCriteria {
@@ -41,6 +47,10 @@ struct TSearchTask : TSearchCriteria {
   // first, as far as their listings told them. A sub-folder with one of these ids (or
   // the id of the folder itself) is the same folder reached again through a link.
   std::vector<uint64_t> AncestorFileIds;
+  // The device of the parent folder's file system, so that the walk sees where it enters
+  // another one (a pseudo file system is never entered, nor any with OneFileSystem); 0
+  // for the root task and network tasks, which are always entered.
+  uint64_t ParentDevice = 0;
 
   TSearchCriteria& Criteria() { return *this; }
   const TSearchCriteria& Criteria() const { return *this; }

@@ -12,6 +12,7 @@ TSetting::TSetting(const TSetting& other)
       FileTimeType(other.FileTimeType),
       FileTimeFrom(other.FileTimeFrom),
       FileTimeTo(other.FileTimeTo),
+      Exclude(other.Exclude),
       NetResFullPath(other.NetResFullPath) {
   if (other.NetResource) CopyNetResource(*other.NetResource, NetResource);
 }
@@ -54,6 +55,7 @@ void ReadFilters(const TRegKey& key, TSetting& setting) {
   if (key.ValueExists("FileTimeType")) setting.FileTimeType = key.ReadInteger("FileTimeType");
   if (key.ValueExists("FileTimeFrom")) setting.FileTimeFrom = key.ReadDateTime("FileTimeFrom");
   if (key.ValueExists("FileTimeTo")) setting.FileTimeTo = key.ReadDateTime("FileTimeTo");
+  setting.Exclude = key.ValueExists("FileExclude") ? key.ReadString("FileExclude") : std::string();
 }
 
 // Runs read on a copy and keeps the copy only when every value of the group was sound.
@@ -104,6 +106,7 @@ void SavePageDefaults(const TSetting& setting, bool saveFilters, bool saveLocati
     key.WriteInteger("FileTimeType", setting.FileTimeType);
     key.WriteDateTime("FileTimeFrom", setting.FileTimeFrom);
     key.WriteDateTime("FileTimeTo", setting.FileTimeTo);
+    key.WriteString("FileExclude", setting.Exclude);
   }
   update.Commit();
 }

@@ -31,6 +31,7 @@ struct TSetting {
   int32_t FileTimeType = 0;   // 0 files modified, 1 files created
   double FileTimeFrom = 0.0;  // lower time bound (days since 1899-12-30); 0.0 no bound
   double FileTimeTo = 0.0;    // upper time bound; 0.0 no bound
+  std::string Exclude;        // masks of file and folder names left out; empty: none
   std::string NetResFullPath; // text shown for the location
 };
 

@@ -30,6 +30,7 @@ constexpr std::array kLayout = {
     TLayoutEntry{kOptionsKey, "FileTimeType", K::Integer, "0 (files modified)"},
     TLayoutEntry{kOptionsKey, "FileTimeFrom", K::DateTime, "0.0 (no bound)"},
     TLayoutEntry{kOptionsKey, "FileTimeTo", K::DateTime, "0.0 (no bound)"},
+    TLayoutEntry{kOptionsKey, "FileExclude", K::String, "empty (nothing left out)"},
     TLayoutEntry{kNetResourceKey, "NetResPath", K::String, "empty: the location is a network resource"},
     TLayoutEntry{kNetResourceKey, "NetResFullPath", K::String, "empty"},
     TLayoutEntry{kNetResourceKey, "dwScope", K::Integer, "2 (entire network)"},

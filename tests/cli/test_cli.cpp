@@ -135,6 +135,7 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
       {{"--time-from", "2024-02-30", "*", Tree}, 2, "--time-from"},
       {{"--size-to", "ten", "*", Tree}, 2, "--size-to"},
       {{"--bogus", "*", Tree}, 2, "--bogus"},
+      {{"--exclude", "[z", "*", Tree}, 2, "--exclude"},
       {{"*", Tree, "extra"}, 2, "extra"},
       // Address ranges: at most /16, and --discover takes nothing else.
       {{"*", "10.0.0.0/8"}, 2, "10.0.0.0/8"},
@@ -179,6 +180,12 @@ TEST_F(CliTest, ControlBytesInNamesShowEscapedOnATerminal) {
 
   const TRun piped = Run({"bell*", Tree});
   EXPECT_EQ(piped.Out, Tree + "/bell\x07.txt\n");
+}
+
+TEST_F(CliTest, ExcludedNamesAreLeftOutWithTheFoldersBelowThem) {
+  const TRun run = Run({"--exclude", "deeper", "--exclude", "*.doc;a*", "*.*", Tree});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(SortedSplit(run.Out, '\n'), std::vector<std::string>{Tree + "/sub/c.txt"});
 }
 
 TEST_F(CliTest, BlankPatternMeansNamesWithADot) {

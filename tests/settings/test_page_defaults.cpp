@@ -62,6 +62,7 @@ TEST_F(PageDefaultsTest, SavedLocationsAndFiltersComeBack) {
   share.FileTimeType = 1;
   share.FileTimeFrom = 45000.5;
   share.FileTimeTo = 45100.25;
+  share.Exclude = ".git;node_modules;*.bak";
   SavePageDefaults(share, true, true, *Hive);
   Restart();
 
@@ -79,6 +80,7 @@ TEST_F(PageDefaultsTest, SavedLocationsAndFiltersComeBack) {
   EXPECT_EQ(loaded.FileTimeType, 1);
   EXPECT_EQ(loaded.FileTimeFrom, 45000.5);
   EXPECT_EQ(loaded.FileTimeTo, 45100.25);
+  EXPECT_EQ(loaded.Exclude, ".git;node_modules;*.bak");
 
   // A folder saved later keeps the stored resource values but wins over them.
   TSetting folder;
