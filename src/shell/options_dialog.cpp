@@ -22,6 +22,7 @@
 #include <cmath>
 #include <optional>
 
+#include "engine/masks.h"
 #include "page/message_box.h"
 #include "platform/dir_listing.h"
 #include "platform/registry.h"
@@ -241,12 +242,24 @@ QWidget* TOptionsDialog::CreateFiltersTab() {
   cmbFileTimeType->addItems({QStringLiteral("Files modified"), QStringLiteral("Files created")});
   cmbFileTimeType->hide();
 
+  auto* excludeRow = new QHBoxLayout;
+  excludeRow->setContentsMargins(6, 2, 6, 2);
+  auto* excludeLabel = new QLabel(QStringLiteral("&Exclude:"), tab);
+  edtExclude = new QLineEdit(tab);
+  edtExclude->setPlaceholderText(QStringLiteral(".git;node_modules;*.bak"));
+  edtExclude->setToolTip(QStringLiteral("Files and folders whose names match one of these masks are "
+                                        "left out; the folders are not searched"));
+  excludeLabel->setBuddy(edtExclude);
+  excludeRow->addWidget(excludeLabel);
+  excludeRow->addWidget(edtExclude, 1);
+
   chbDefaultFilter = new QCheckBox(QStringLiteral("Save as default"), tab);
   auto* layout = new QVBoxLayout(tab);
   layout->setSpacing(2);
   layout->addWidget(attributes);
   layout->addWidget(sizes);
   layout->addWidget(times);
+  layout->addLayout(excludeRow);
   layout->addWidget(chbDefaultFilter);
   layout->addStretch(1);
   return tab;
@@ -305,6 +318,7 @@ void TOptionsDialog::FormShow() {
   UpdateSizeControls();
 
   cmbFileTimeType->setCurrentIndex(SettingRef.FileTimeType);
+  edtExclude->setText(ToDisplay(SettingRef.Exclude));
 
   {
     // The earliest "to" date is settled once both bounds are shown.
@@ -431,6 +445,14 @@ QString TOptionsDialog::ValidateInput() {
   if (chbTimeFrom->isChecked() && chbTimeTo->isChecked() &&
       DateTimeOf(dtpDateFrom, dtpTimeFrom) > DateTimeOf(dtpDateTo, dtpTimeTo))
     return QString::fromLatin1(kTimeOrderMessage);
+
+  for (const std::string& mask : SplitMasks(edtExclude->text().trimmed().toLocal8Bit().toStdString())) {
+    try {
+      TMask compiled(mask);
+    } catch (const TMaskError& error) {
+      return ToDisplay(error.what());
+    }
+  }
   return {};
 }
 
@@ -473,6 +495,7 @@ void TOptionsDialog::StoreInput() {
   s.FileTimeType = cmbFileTimeType->currentIndex();
   s.FileTimeFrom = chbTimeFrom->isChecked() ? DateTimeOf(dtpDateFrom, dtpTimeFrom) : 0.0;
   s.FileTimeTo = chbTimeTo->isChecked() ? DateTimeOf(dtpDateTo, dtpTimeTo) : 0.0;
+  s.Exclude = edtExclude->text().trimmed().toLocal8Bit().toStdString();
 
   const std::optional<int64_t> threads = NumberOf(spnMaxThread);
   Options.MaxThreads = ClampMaxThreads(static_cast<int32_t>(

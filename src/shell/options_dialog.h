@@ -81,6 +81,7 @@ class TOptionsDialog : public QDialog {
   QDateEdit* dtpDateTo = nullptr;
   QTimeEdit* dtpTimeTo = nullptr;
   QComboBox* cmbFileTimeType = nullptr;  // not shown; carries FileTimeType through
+  QLineEdit* edtExclude = nullptr;       // masks of file and folder names left out
   QCheckBox* chbDefaultFilter = nullptr;
   // Tab "Common".
   TSpinEdit* spnMaxThread = nullptr;

@@ -307,4 +307,21 @@ TEST_F(OptionsTest, SaveAsDefaultWritesOnlyTheTickedGroup) {
   EXPECT_EQ(Setting.NetResFullPath, "Entire network");
 }
 
+TEST_F(OptionsTest, ExcludeMasksAreCheckedStoredAndSavedWithTheFilters) {
+  Setting.Exclude = ".git";
+  auto dialog = Open();
+  EXPECT_EQ(dialog->edtExclude->text(), ".git");
+  dialog->edtExclude->setText(" node_modules;[a-");
+  EXPECT_FALSE(PressOk(*dialog));
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("[a-"), std::string::npos) << Messages[0];
+  EXPECT_EQ(Setting.Exclude, ".git");
+
+  dialog->edtExclude->setText(" node_modules;*.bak ");
+  dialog->chbDefaultFilter->setChecked(true);
+  ASSERT_TRUE(PressOk(*dialog));
+  EXPECT_EQ(Setting.Exclude, "node_modules;*.bak");
+  EXPECT_EQ(Hive->OpenKeyReadOnly(SettingsKey(kOptionsKey))->ReadString("FileExclude"), "node_modules;*.bak");
+}
+
 }  // namespace
