@@ -1,5 +1,6 @@
 #include "cli/cli_output.h"
 
+#include <cmath>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -40,7 +41,12 @@ std::string AttributeLetters(uint32_t attr) {
   return AttrToText(attr) + ((attr & 0x10) != 0 ? "D" : "");
 }
 
-bool HasDetails(const TSearchResult& result) { return result.DateTime != 0.0; }
+// A result without details has time 0; one whose details could not be read has no
+// finite time and a negative size.
+bool HasTime(const TSearchResult& result) {
+  return result.DateTime != 0.0 && std::isfinite(result.DateTime);
+}
+bool HasSize(const TSearchResult& result) { return result.DateTime != 0.0 && result.Size >= 0; }
 
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string CsvField(const std::string& text) {
@@ -141,20 +147,20 @@ void BeginStructuredOutput(TOutputFormat format, std::FILE* out) {
 
 void WriteStructuredResult(TOutputFormat format, const TSearchResult& result, std::FILE* out) {
   const std::string name = result.FullName();
-  const bool details = HasDetails(result);
+  const bool size = HasSize(result), time = HasTime(result);
   if (format == TOutputFormat::Json) {
     nlohmann::ordered_json object;
     SetText(object, "path", name);
-    object["size"] = details ? nlohmann::ordered_json(result.Size) : nlohmann::ordered_json();
-    object["mtime"] = details ? nlohmann::ordered_json(IsoLocalTime(result.DateTime)) : nlohmann::ordered_json();
+    object["size"] = size ? nlohmann::ordered_json(result.Size) : nlohmann::ordered_json();
+    object["mtime"] = time ? nlohmann::ordered_json(IsoLocalTime(result.DateTime)) : nlohmann::ordered_json();
     object["attributes"] = AttributeLetters(result.Attr);
     WriteLine(object.dump() + "\n", out);
     return;
   }
   const bool valid = IsValidUtf8(name);
   WriteLine(CsvField(valid ? name : LossyUtf8(name)) + "," +
-                (details ? std::to_string(result.Size) : std::string()) + "," +
-                (details ? IsoLocalTime(result.DateTime) : std::string()) + "," +
+                (size ? std::to_string(result.Size) : std::string()) + "," +
+                (time ? IsoLocalTime(result.DateTime) : std::string()) + "," +
                 AttributeLetters(result.Attr) + "," + (valid ? std::string() : Base64(name)) + "\r\n",
             out);
 }

@@ -15,8 +15,8 @@
 // the exact name decodes path_base64 when it is present and takes path otherwise. JSON
 // messages follow the same rule with "error_base64".
 //
-// A size or time that could not be read (a result without details) is null in JSON and
-// an empty field in CSV.
+// A size or time that is not known (a result without details, or whose details could not
+// be read) is null in JSON and an empty field in CSV.
 #include <cstdio>
 #include <string>
 #include <string_view>

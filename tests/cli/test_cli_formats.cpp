@@ -164,3 +164,38 @@ TEST_F(CliFormatsTest, LoadHonoursTheFormatAndErrorsComeAsJsonLines) {
 }
 
 }  // namespace
+
+#include <cstdio>
+#include <limits>
+
+#include "cli/cli_output.h"
+#include "results/search_result.h"
+
+namespace {
+
+// Details that could not be read (a file that vanished before its stat) are unknown, not
+// a time made of nothing.
+TEST(CliOutputForms, UnknownSizeAndTimeAreNullAndEmpty) {
+  TSearchResult unreadable;
+  unreadable.Path = std::make_shared<const std::string>("/data/");
+  unreadable.Name = "gone.txt";
+  unreadable.DateTime = std::numeric_limits<double>::quiet_NaN();
+  unreadable.Size = -1;
+  TSearchResult undetailed = unreadable;
+  undetailed.DateTime = 0.0;
+  undetailed.Size = 0;
+  for (const TSearchResult* result : {&unreadable, &undetailed}) {
+    char* text = nullptr;
+    size_t length = 0;
+    std::FILE* out = open_memstream(&text, &length);
+    WriteStructuredResult(TOutputFormat::Json, *result, out);
+    WriteStructuredResult(TOutputFormat::Csv, *result, out);
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, length),
+              "{\"path\":\"/data/gone.txt\",\"size\":null,\"mtime\":null,\"attributes\":\"\"}\n"
+              "/data/gone.txt,,,,\r\n");
+    std::free(text);
+  }
+}
+
+}  // namespace
