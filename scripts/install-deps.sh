@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ pkg-config ninja-build googletest libgtest-dev
   clang                  # the thread-safety analysis of the lock annotations (scripts/test.sh)
+  libclang-rt-14-dev     # clang's libFuzzer and sanitizer runtimes, for the fuzz targets (fuzz/)
   qt6-base-dev libgl-dev
   adwaita-icon-theme     # the icon theme the window falls back to when the desktop's lacks an icon
   libqt6svg6             # Qt's SVG icon engine: scalable theme icons and the program's own icon

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the whole test suite three times: a plain
-# build, AddressSanitizer+UBSan, and ThreadSanitizer (engine, results, settings, network and
+# Installs what is missing, runs the fuzz targets for a short while, then builds and runs
+# the whole test suite three times: a plain build, AddressSanitizer+UBSan, and ThreadSanitizer (engine, results, settings, network and
 # command-line tests; Qt itself is not built for ThreadSanitizer, so the window tests are
 # left out of that run). A failed build or test run does not stop the others; the script
 # ends with ctest's summary line of each run and exits non-zero when anything failed.
@@ -60,7 +60,47 @@ check_lock_annotations() {
   fi
 }
 
+# The libFuzzer targets (fuzz/), side by side for about 30 s each, when clang can build
+# them. Inputs they find go to build-fuzz/corpus, never into the repository's seeds; an
+# input that crashes a target (or runs past 10 s) fails the run and is kept in
+# build-fuzz/crashes.
+run_fuzzers() {
+  local start=$SECONDS dir=build-fuzz targets=(fuzz_result_file fuzz_settings_file fuzz_masks)
+  if ! command -v clang++ >/dev/null; then
+    summaries+=("fuzzing: skipped, no clang")
+    return
+  fi
+  echo "=== fuzz build"
+  if ! CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+         "${sanitizer_flags[@]}" -DLQ_FUZZ=ON -DLQ_WITH_GUI=OFF -DLQ_BUILD_TESTS=OFF >/dev/null ||
+     ! cmake --build "$dir" -j "$jobs" --target "${targets[@]}"; then
+    summaries+=("fuzzing: build failed after $((SECONDS - start)) s")
+    failed=1
+    return
+  fi
+  echo "=== fuzzing"
+  mkdir -p "$dir/crashes"
+  local pids=() crashed=() target i
+  for target in "${targets[@]}"; do
+    mkdir -p "$dir/corpus/$target"
+    "$dir/fuzz/$target" -max_total_time=30 -timeout=10 -artifact_prefix="$dir/crashes/$target-" \
+      "$dir/corpus/$target" "fuzz/corpus/$target" >"$dir/$target.log" 2>&1 &
+    pids+=($!)
+  done
+  for i in "${!pids[@]}"; do
+    wait "${pids[$i]}" || crashed+=("${targets[$i]}")
+  done
+  if ((${#crashed[@]})); then
+    for target in "${crashed[@]}"; do tail -n 40 "$dir/$target.log"; done
+    summaries+=("fuzzing ($((SECONDS - start)) s): crashed: ${crashed[*]}; inputs in $dir/crashes")
+    failed=1
+  else
+    summaries+=("fuzzing ($((SECONDS - start)) s): ${#targets[@]} targets, no crash")
+  fi
+}
+
 check_lock_annotations
+run_fuzzers
 run_suite plain
 run_suite asan -DLQ_SANITIZER=address "${sanitizer_flags[@]}"
 run_suite tsan -DLQ_SANITIZER=thread -DLQ_WITH_GUI=OFF "${sanitizer_flags[@]}"
