@@ -11,6 +11,7 @@
 
 #include "platform/dir_listing.h"
 #include "platform/netapi.h"
+#include "platform/range_probe.h"
 #include "platform/smb_path.h"
 #include "shell/icons.h"
 
@@ -184,6 +185,25 @@ int ListNodeChildren(TNetNode* node, const TNodeLister& lister) {
     }
   }
   return added;
+}
+
+TNetNode* AddAddressRangeNode(TNetNode* networkRoot, const std::string& text) {
+  std::optional<TIpv4Range> range = ParseIpv4Range(text);
+  if (!range) return nullptr;
+  NETRESOURCEA record;
+  record.dwScope = RESOURCE_GLOBALNET;
+  record.dwType = RESOURCETYPE_DISK;
+  record.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;
+  record.dwUsage = RESOURCEUSAGE_CONTAINER;
+  record.lpRemoteName = range->Text;
+  record.lpProvider = std::string(kSmbProviderName);
+  PNetResource copy;
+  CopyNetResource(record, copy);
+  auto* node = new TNetNode(TNetNode::TKind::Network, QString::fromStdString(range->Text), std::move(copy));
+  node->SetChildrenMark(true);
+  SetImage(node, NetworkImageBelow(0));
+  networkRoot->addChild(node);
+  return node;
 }
 
 std::string NodeFolderPathOf(const TNetNode* node) {

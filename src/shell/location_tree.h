@@ -72,6 +72,11 @@ TNetNode* AddNetworkRoot(QTreeWidget* tree);
 // folder below it, and returns it.
 TNetNode* AddLocalFoldersRoot(QTreeWidget* tree);
 
+// Adds a node for the IPv4 address range text ("10.1.2.0/24", at most /16) as the last
+// child of the network root, which must be listed already: a container of the servers
+// that answer in the range. Returns it, or nullptr when text is no such range.
+TNetNode* AddAddressRangeNode(TNetNode* networkRoot, const std::string& text);
+
 // Lists what lies below node through lister and adds it as children; marks node listed.
 // Runs the GUI thread's event loop until the background listing ends. Returns the number
 // of children added (0 when the listing failed or found nothing).

@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -178,10 +179,22 @@ QWidget* TOptionsDialog::CreateNetworkTab() {
   });
 
   chbDefaultNetwork = new QCheckBox(QStringLiteral("Save as default"), tab);
+  // Networks that discovery does not cross (VLANs, VPNs) are reached by address.
+  btnAddRange = new QPushButton(QStringLiteral("Add address range..."), tab);
+  connect(btnAddRange, &QPushButton::clicked, this, [this] {
+    bool ok = false;
+    const QString text = QInputDialog::getText(this, QStringLiteral("Add address range"),
+                                               QStringLiteral("IPv4 range, e.g. 10.1.2.0/24 (at most /16):"),
+                                               QLineEdit::Normal, QString(), &ok);
+    if (ok) AddAddressRange(text.trimmed());
+  });
   auto* layout = new QVBoxLayout(tab);
   layout->addWidget(LocationEdit);
   layout->addWidget(tvNet, 1);
-  layout->addWidget(chbDefaultNetwork);
+  auto* below = new QHBoxLayout;
+  below->addWidget(chbDefaultNetwork, 1);
+  below->addWidget(btnAddRange);
+  layout->addLayout(below);
   return tab;
 }
 
@@ -374,6 +387,20 @@ TNetNode* TOptionsDialog::SelectedNode() const {
 void TOptionsDialog::tvNetChange() {
   if (TNetNode* node = SelectedNode()) LocationEdit->setText(node->text(0));
   UpdateButtons();
+}
+
+TNetNode* TOptionsDialog::AddAddressRange(const QString& text) {
+  if (IsBusy) return nullptr;
+  if (!NetRoot->Listed) tvNetExpanding(NetRoot);
+  TNetNode* node = AddAddressRangeNode(NetRoot, text.toStdString());
+  if (node == nullptr) {
+    ShowErrorBox(this, QStringLiteral("\"%1\" is not an address range such as 10.1.2.0/24 (at most /16).").arg(text));
+    return nullptr;
+  }
+  NetRoot->SetChildrenMark(true);
+  NetRoot->setExpanded(true);
+  tvNet->setCurrentItem(node);
+  return node;
 }
 
 void TOptionsDialog::UpdateButtons() {

@@ -62,6 +62,7 @@ class TOptionsDialog : public QDialog {
   QLineEdit* LocationEdit = nullptr;
   QTreeWidget* tvNet = nullptr;
   QCheckBox* chbDefaultNetwork = nullptr;
+  QPushButton* btnAddRange = nullptr;  // asks for an address range to add to the tree
   // Tab "Filters".
   QCheckBox* chbReadOnly = nullptr;
   QCheckBox* chbHidden = nullptr;
@@ -108,6 +109,10 @@ class TOptionsDialog : public QDialog {
   std::string NodeDisplayPath() const;
   TNetNode* SelectedNode() const;
   void UpdateButtons();
+  // Adds the address range text below the network root (listing the root first when it
+  // was not) and selects it; shows the error box and returns nullptr when text is no
+  // range of at most /16.
+  TNetNode* AddAddressRange(const QString& text);
 
   // The error of the current input, or empty when it may be stored. Fills in "Read only"
   // and "Archive" when no attribute is ticked.

@@ -48,6 +48,7 @@ struct TScriptedNetwork {
         return std::vector<NETRESOURCEA>{Entry("\\\\ALPHA", RESOURCEUSAGE_CONTAINER),
                                          Entry("\\\\EMPTY", RESOURCEUSAGE_CONTAINER)};
       if (name == "\\\\ALPHA") return std::vector<NETRESOURCEA>{Entry("\\\\ALPHA\\docs", RESOURCEUSAGE_CONNECTABLE)};
+      if (name == "10.1.2.0/24") return std::vector<NETRESOURCEA>{Entry("\\\\10.1.2.5", RESOURCEUSAGE_CONTAINER)};
       return std::vector<NETRESOURCEA>{};
     };
     lister.ListFolders = [this](const std::string& folder) {
@@ -183,6 +184,35 @@ TEST_F(OptionsTest, ChoosingNodesStoresLocationAndDisplayPath) {
   EXPECT_FALSE(Setting.NetResource);
   EXPECT_EQ(Setting.NetResPath, "\\\\ALPHA\\docs\\reports");
   EXPECT_EQ(Setting.NetResFullPath, "Entire network\\SMB Network\\WORKGROUP\\ALPHA\\docs\\reports");
+}
+
+// An address range becomes a container of the network tree: it is listed through the
+// network layer with its own record, and choosing it stores that record.
+TEST_F(OptionsTest, AddedAddressRangeIsListedAndStoredAsANetworkContainer) {
+  TScriptedNetwork net;
+  auto dialog = Open(net.Lister());
+  EXPECT_EQ(dialog->AddAddressRange("10.0.0.0/8"), nullptr);
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("10.0.0.0/8"), std::string::npos) << Messages[0];
+
+  TNetNode* range = dialog->AddAddressRange("10.1.2.77/24");
+  ASSERT_NE(range, nullptr);
+  EXPECT_EQ(range->ParentNode(), dialog->NetworkRoot());
+  EXPECT_EQ(range->Caption(), "10.1.2.0/24");
+  // The root was listed before the range joined it: the provider is still there.
+  EXPECT_EQ(dialog->NetworkRoot()->childCount(), 2);
+  EXPECT_EQ(net.Listed["(root)"], 1);
+  EXPECT_TRUE(dialog->tvNetExpanding(range));
+  EXPECT_EQ(net.Listed["10.1.2.0/24"], 1);
+  ASSERT_EQ(range->childCount(), 1);
+  EXPECT_EQ(range->ChildNode(0)->Caption(), "\\\\10.1.2.5");
+  EXPECT_EQ(net.Containers.back().dwUsage, RESOURCEUSAGE_CONTAINER);
+
+  dialog->tvNet->setCurrentItem(range);
+  ASSERT_TRUE(PressOk(*dialog));
+  ASSERT_TRUE(Setting.NetResource);
+  EXPECT_EQ(Setting.NetResource->lpRemoteName, std::string("10.1.2.0/24"));
+  EXPECT_EQ(Setting.NetResFullPath, "Entire network\\10.1.2.0/24");
 }
 
 // A private home folder with one visible folder, one hidden folder and one file.
