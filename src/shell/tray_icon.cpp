@@ -43,8 +43,12 @@ class TSystemTrayHost : public TTrayHost {
       from = MessageIcon.get();
     }
     QObject::disconnect(MessageClicked);
-    MessageClicked = QObject::connect(from, &QSystemTrayIcon::messageClicked,
-                                      [onClick = std::move(onClick)] { onClick(); });
+    // Queued: the click brings the window back, which takes the icon that sent it away;
+    // the icon must not go while it is still sending. Calls still queued when the host
+    // goes are dropped with ClickReceiver.
+    MessageClicked = QObject::connect(from, &QSystemTrayIcon::messageClicked, &ClickReceiver,
+                                      [onClick = std::move(onClick)] { onClick(); },
+                                      Qt::QueuedConnection);
     from->showMessage(title, text, icon, kMessageShownMs);
   }
 
@@ -57,6 +61,7 @@ class TSystemTrayHost : public TTrayHost {
   static constexpr int kMessageShownMs = 10000;
   std::unique_ptr<QSystemTrayIcon> Icon;
   std::unique_ptr<QSystemTrayIcon> MessageIcon;  // only while a message waits without Icon
+  QObject ClickReceiver;
   QMetaObject::Connection MessageClicked;
 };
 
