@@ -97,7 +97,7 @@ void TFileThread::QueueSubFolders(const std::string& folder) {
     PSearchTask child = CopyTask(*Task);
     child->Path = folder + entry.Name;
     child->ParentFolder = parent;
-    child->ParentDevice = FolderDevice;
+    child->MountPoints = Task->MountPoints;
     if (IsUncPath(folder) && !AcceptNetworkChild(entry, *child)) continue;
     children.push_back(std::move(child));
   }
@@ -147,7 +147,11 @@ bool TFileThread::IsSubFolder(TDirEntry& entry) {
 
 bool TFileThread::EntersFileSystem() {
   if (IsUncPath(Task->Path)) return true;
-  FolderDevice = Listing->Device();
-  if (Task->ParentDevice == 0 || FolderDevice == Task->ParentDevice) return true;
-  return !Task->OneFileSystem && !Listing->OnPseudoFileSystem();
+  if (!Task->MountPoints) {
+    Task->MountPoints = TMountPoints::ForWalkFrom(Task->Path, Listing->Device());
+    return true;
+  }
+  if (!Task->MountPoints->IsMountPoint(Task->Path)) return true;
+  if (Task->OneFileSystem && Listing->Device() != Task->MountPoints->StartDevice()) return false;
+  return !Listing->OnPseudoFileSystem();
 }

@@ -55,9 +55,9 @@ class TFileThread final : public TSearchThread {
   // in, reached again, nor past the longest path; a cut one is logged. An accepted child
   // gets the file ids of its ancestors.
   bool AcceptNetworkChild(const TDirEntry& entry, TSearchTask& child);
-  // Whether the walk enters the folder just opened: always at its start and on the same
-  // file system; across a mount point only into one that holds files, and not at all
-  // with OneFileSystem. Notes the folder's device for its sub-folders.
+  // Whether the walk enters the folder just opened: always at its start (where it reads
+  // the mount table for the walk) and on the same file system; at a mount point only
+  // into one that holds files, and with OneFileSystem only onto the start's own.
   bool EntersFileSystem();
 
   int32_t MaskIndex = 0;
@@ -69,5 +69,4 @@ class TFileThread final : public TSearchThread {
   std::vector<bool> Delivered;           // per entry: an earlier pass made it a result
   TPathRef FolderPath;                   // shared by every result of this folder
   uint64_t OwnFileId = 0;                // the folder's file id, from its "." entry
-  uint64_t FolderDevice = 0;             // the folder's file system; 0 unknown (network)
 };

@@ -10,6 +10,7 @@
 
 #include "platform/dir_listing.h"
 #include "platform/file_attr.h"
+#include "platform/mount_points.h"
 #include "platform/netresource.h"
 
 // What decides which entries are results. Every task of one search carries the same.
@@ -47,10 +48,11 @@ struct TSearchTask : TSearchCriteria {
   // first, as far as their listings told them. A sub-folder with one of these ids (or
   // the id of the folder itself) is the same folder reached again through a link.
   std::vector<uint64_t> AncestorFileIds;
-  // The device of the parent folder's file system, so that the walk sees where it enters
-  // another one (a pseudo file system is never entered, nor any with OneFileSystem); 0
-  // for the root task and network tasks, which are always entered.
-  uint64_t ParentDevice = 0;
+  // The mount points below the local folder where the walk started, so that it sees
+  // where it enters another file system (a pseudo file system is never entered, nor any
+  // with OneFileSystem). Null for the start itself, which is always entered, and for
+  // network tasks. Every folder task of one walk shares it.
+  std::shared_ptr<const TMountPoints> MountPoints;
 
   TSearchCriteria& Criteria() { return *this; }
   const TSearchCriteria& Criteria() const { return *this; }

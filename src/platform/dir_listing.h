@@ -59,8 +59,8 @@ class TDirListing {
   // of its descriptor limit, at most 1024): the sub-folders are then opened by path.
   virtual POpenFolder Folder() { return nullptr; }
 
-  // The device of the listed folder's file system, so that a walk sees where it crosses
-  // into another one; 0 when unknown (network folders). Costs one stat.
+  // The device of the listed folder's file system; 0 when unknown (network folders).
+  // Costs one stat.
   virtual uint64_t Device() { return 0; }
   // Whether the listed folder lies on a pseudo file system (platform/pseudo_fs.h).
   virtual bool OnPseudoFileSystem() { return false; }

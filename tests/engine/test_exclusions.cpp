@@ -56,19 +56,19 @@ TEST(Exclusions, PseudoFileSystemsAreNotEnteredFromOutside) {
 TEST(Exclusions, OneFileSystemStaysOnTheStartingFileSystem) {
   TTempTree tree;
   tree.File("here.txt");
-  tree.Folder("mounted");
-  if (mount("lq-test", tree.Path("mounted").c_str(), "tmpfs", 0, "size=1m") != 0)
+  tree.Folder("mounted here");
+  if (mount("lq-test", tree.Path("mounted here").c_str(), "tmpfs", 0, "size=1m") != 0)
     GTEST_SKIP() << "cannot mount a memory file system here (needs root): " << std::strerror(errno);
   struct TUnmount {
     std::string Path;
     ~TUnmount() { umount2(Path.c_str(), MNT_DETACH); }
-  } unmount{tree.Path("mounted")};
-  tree.File("mounted/there.txt");
+  } unmount{tree.Path("mounted here")};
+  tree.File("mounted here/there.txt");
 
   TSearchRig crossing(THandOff::Direct);
   crossing.Run(TSearchRig::Task(tree.Path(), "*.txt"));
   EXPECT_EQ(Sorted(crossing.FullNames()),
-            (std::vector<std::string>{tree.Path("here.txt"), tree.Path("mounted/there.txt")}));
+            (std::vector<std::string>{tree.Path("here.txt"), tree.Path("mounted here/there.txt")}));
 
   TSearchRig staying(THandOff::Direct);
   PSearchTask task = TSearchRig::Task(tree.Path(), "*.txt");
