@@ -20,6 +20,12 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 
+# A compiler cache, where one is installed, makes a repeated run rebuild only what changed.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 summaries=()
 failed=0
 
@@ -27,7 +33,7 @@ run_suite() {  # name, extra cmake arguments...
   local name=$1; shift
   local dir="build-$name" start=$SECONDS built tested summary status
   echo "=== $name build"
-  if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null ||
+  if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null ||
      ! cmake --build "$dir" -j "$jobs"; then
     summaries+=("$name: build failed after $((SECONDS - start)) s")
     failed=1
