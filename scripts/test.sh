@@ -78,7 +78,7 @@ run_fuzzers() {
   fi
   echo "=== fuzz build"
   if ! CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-         "${sanitizer_flags[@]}" -DLQ_FUZZ=ON -DLQ_WITH_GUI=OFF -DLQ_BUILD_TESTS=OFF >/dev/null ||
+         "${launcher[@]}" "${sanitizer_flags[@]}" -DLQ_FUZZ=ON -DLQ_WITH_GUI=OFF -DLQ_BUILD_TESTS=OFF >/dev/null ||
      ! cmake --build "$dir" -j "$jobs" --target "${targets[@]}"; then
     summaries+=("fuzzing: build failed after $((SECONDS - start)) s")
     failed=1
