@@ -85,6 +85,47 @@ TEST_F(UiThreadTest, ModalLoopInsideACallHoldsOtherWorkers) {
   EXPECT_GE(timerTicks, 20);
 }
 
+// A worker that raises a notification while a call shows a modal loop is held until the
+// call returns, and the notification runs after it, on the GUI thread.
+TEST_F(UiThreadTest, ModalLoopInsideACallHoldsRaisingWorkers) {
+  const auto gui = std::this_thread::get_id();
+  std::atomic<bool> raiserStarted{false}, raiseReturned{false}, firstEnded{false};
+  std::atomic<int> ran{0};
+  bool returnedDuringModal = true, ranDuringModal = true, ranOnGui = false;
+  TUiNotification notice([&] {
+    ranOnGui = std::this_thread::get_id() == gui;
+    ++ran;
+  });
+  std::thread raiser;
+  std::thread first([&] {
+    UiThread().InvokeAndWait([&] {  // notifications go to the process's hand-off
+      raiser = std::thread([&] {
+        raiserStarted = true;
+        notice.Raise();
+        raiseReturned = true;
+      });
+      QEventLoop modal;
+      QTimer tick;
+      int ticks = 0;
+      QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (++ticks >= 20 && raiserStarted) modal.quit();
+      });
+      tick.start(1);
+      modal.exec();
+      returnedDuringModal = raiseReturned;
+      ranDuringModal = ran > 0;
+    });
+    firstEnded = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return firstEnded && ran > 0; }, 60000));
+  first.join();
+  raiser.join();
+  EXPECT_FALSE(returnedDuringModal);
+  EXPECT_FALSE(ranDuringModal);
+  EXPECT_TRUE(ranOnGui);
+  EXPECT_EQ(ran.load(), 1);
+}
+
 TEST_F(UiThreadTest, PumpDrainsCallsEvenInsideACall) {
   std::atomic<bool> innerRan{false};
   bool ranInside = false;
