@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <sys/stat.h>
 
 #include <sstream>
 
@@ -55,6 +56,13 @@ bool Allows(const TRestriction& restriction, const TDiscoveryInterface& interfac
   return false;
 }
 
+// A port of a bridge or bond carries traffic for its master, which has the addresses and
+// is asked itself.
+bool HasMaster(const std::string& name) {
+  struct stat st{};
+  return lstat(("/sys/class/net/" + name + "/master").c_str(), &st) == 0;
+}
+
 }  // namespace
 
 std::vector<TDiscoveryInterface> DiscoveryInterfaces(const std::string& restrictionText) {
@@ -83,6 +91,7 @@ std::vector<TDiscoveryInterface> DiscoveryInterfaces(const std::string& restrict
   const TRestriction restriction = ParseRestriction(restrictionText);
   std::vector<TDiscoveryInterface> allowed;
   for (const TDiscoveryInterface& interface : found)
-    if (interface.Index != 0 && Allows(restriction, interface)) allowed.push_back(interface);
+    if (interface.Index != 0 && !HasMaster(interface.Name) && Allows(restriction, interface))
+      allowed.push_back(interface);
   return allowed;
 }

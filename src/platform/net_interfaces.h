@@ -1,6 +1,6 @@
 #pragma once
-// The local interfaces that host discovery may send on: up, multicast-capable and not
-// the loopback. A restriction in smb.conf syntax (TSmbClientOptions::Interfaces: names
+// The local interfaces that host discovery may send on: up, multicast-capable, not the
+// loopback and not a port of a bridge or bond (its master is used). A restriction in smb.conf syntax (TSmbClientOptions::Interfaces: names
 // and IPv4 prefixes such as "10.1.2.3/24") keeps only the interfaces it names or that
 // hold an address inside one of its prefixes, so a process set up for one test network
 // never sends anywhere else. Any thread.
