@@ -12,6 +12,7 @@
 #include "cli/cli_progress.h"
 #include "engine/search_manager.h"
 #include "platform/dir_listing.h"
+#include "platform/host_discovery.h"
 #include "platform/ui_thread.h"
 #include "results/logger.h"
 #include "results/result_manager.h"
@@ -117,8 +118,10 @@ int RunCliSearch(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   uiThread.InvokeAndWait([&] { progress.Clear(); });
   if (status == 0) status = FinishCliResults(options, store, printer.Printed, out, err);
   // As find does: everything found is printed, and a place that could not be searched
-  // (a host, share or folder whose line is in the error log) makes the status 1.
-  if (errorLog.Count() > 0) status = 1;
+  // (a host, share or folder whose line is in the error log) makes the status 1. A note
+  // that a discovery source is absent names no such place.
+  for (size_t line = 0; line < errorLog.Count(); ++line)
+    if (!IsDiscoveryNote(errorLog.Line(line))) status = 1;
   std::fflush(out);
   if (std::ferror(out)) {
     WriteCliError(options.Format, "cannot write the results", err);

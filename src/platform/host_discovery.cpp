@@ -73,7 +73,7 @@ TDiscoveryResult Gather() {
   std::vector<TWsdHost> wsd = DiscoverWsdHosts(interfaces, kAnswerWindow);
   TMdnsOutcome services = mdns.get();
   if (services.DaemonAbsent)
-    result.Notes.push_back("Finding servers by DNS-SD needs avahi-daemon, which does not answer.");
+    result.Notes.emplace_back(kNoteDnsSdAbsent);
 
   std::vector<THostAnswer> answers;
   for (const TWsdHost& host : wsd)
@@ -210,3 +210,5 @@ void ForgetHostDiscovery() {
   std::lock_guard<std::mutex> guard(CacheLock);
   forgotten = std::move(Current);
 }
+
+bool IsDiscoveryNote(std::string_view logLine) { return logLine.ends_with(kNoteDnsSdAbsent); }

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum : unsigned {
@@ -70,7 +71,7 @@ std::string HostSourceNames(unsigned sources);
 
 struct TDiscoveryResult {
   std::vector<THostAnswer> Answers;  // WS-Discovery and DNS-SD, addresses probed
-  std::vector<std::string> Notes;    // for the error log: a source that is absent
+  std::vector<std::string> Notes;    // for the error log: a source that is absent (kNote...)
   // Machines that answered but that no address of answers on the SMB port (a record
   // left by a machine that went to sleep is common): for diagnostics, not the error log.
   std::vector<std::string> Unreachable;
@@ -85,3 +86,10 @@ std::shared_future<TDiscoveryResult> StartHostDiscovery();
 
 // Forgets the kept discovery, so the next start gathers afresh.
 void ForgetHostDiscovery();
+
+// The error log's line for a discovery source that is absent. It tells why machines may be
+// missing; it names no place that could not be searched.
+inline constexpr std::string_view kNoteDnsSdAbsent =
+    "Finding servers by DNS-SD needs avahi-daemon, which does not answer.";
+// Whether a line of the error log is such a note rather than a place that failed.
+bool IsDiscoveryNote(std::string_view logLine);
