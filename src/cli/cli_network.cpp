@@ -64,14 +64,7 @@ bool IsNetworkLocation(const std::string& location) {
 void SetNetworkLocation(const std::string& location, TSearchTask& task) {
   task.Path.clear();
   if (std::optional<TIpv4Range> range = ParseIpv4Range(location)) {
-    NETRESOURCEA record;
-    record.dwScope = RESOURCE_GLOBALNET;
-    record.dwType = RESOURCETYPE_DISK;
-    record.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;
-    record.dwUsage = RESOURCEUSAGE_CONTAINER;
-    record.lpRemoteName = range->Text;
-    record.lpProvider = std::string(kSmbProviderName);
-    CopyNetResource(record, task.NetResource);
+    CopyNetResource(AddressRangeResource(*range), task.NetResource);
     return;
   }
   std::optional<TUncName> name = UncOf(location);

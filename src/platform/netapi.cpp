@@ -158,6 +158,21 @@ uint32_t ListWorkgroup(const std::string& workgroup, std::vector<NETRESOURCEA>& 
   return listed ? NO_ERROR : view.BrowseCode;
 }
 
+}  // namespace
+
+NETRESOURCEA AddressRangeResource(const TIpv4Range& range) {
+  NETRESOURCEA record;
+  record.dwScope = RESOURCE_GLOBALNET;
+  record.dwType = RESOURCETYPE_DISK;
+  record.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;
+  record.dwUsage = RESOURCEUSAGE_CONTAINER;
+  record.lpRemoteName = range.Text;
+  record.lpProvider = std::string(kSmbProviderName);
+  return record;
+}
+
+namespace {
+
 // An address range: every address that answers on the SMB port is a server.
 uint32_t ListRange(const TIpv4Range& range, std::vector<NETRESOURCEA>& entries) {
   for (const std::string& address : ProbeTcpAddresses(RangeAddresses(range), kSmbRangePort))

@@ -22,6 +22,7 @@
 
 #include "platform/net_errors.h"
 #include "platform/netresource.h"
+#include "platform/range_probe.h"
 #include "platform/smb_credentials.h"
 
 struct TNetEnum;
@@ -53,6 +54,9 @@ uint32_t WNetEnumResourceA(HNETENUM hEnum, uint32_t* lpcCount, std::vector<NETRE
 // Ends the enumeration and frees the handle. ERROR_INVALID_HANDLE for nullptr;
 // ERROR_EXTENDED_ERROR when the listing left a notice (see above).
 uint32_t WNetCloseEnum(HNETENUM hEnum);
+
+// The container record of an address range: listing it probes every address in it.
+NETRESOURCEA AddressRangeResource(const TIpv4Range& range);
 
 // Closes an enumeration handle when it goes out of scope, unless Close was called.
 class TNetEnumGuard {

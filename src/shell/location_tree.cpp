@@ -190,15 +190,8 @@ int ListNodeChildren(TNetNode* node, const TNodeLister& lister) {
 TNetNode* AddAddressRangeNode(TNetNode* networkRoot, const std::string& text) {
   std::optional<TIpv4Range> range = ParseIpv4Range(text);
   if (!range) return nullptr;
-  NETRESOURCEA record;
-  record.dwScope = RESOURCE_GLOBALNET;
-  record.dwType = RESOURCETYPE_DISK;
-  record.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;
-  record.dwUsage = RESOURCEUSAGE_CONTAINER;
-  record.lpRemoteName = range->Text;
-  record.lpProvider = std::string(kSmbProviderName);
   PNetResource copy;
-  CopyNetResource(record, copy);
+  CopyNetResource(AddressRangeResource(*range), copy);
   auto* node = new TNetNode(TNetNode::TKind::Network, QString::fromStdString(range->Text), std::move(copy));
   node->SetChildrenMark(true);
   SetImage(node, NetworkImageBelow(0));

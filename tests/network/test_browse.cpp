@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "support/browse_harness.h"
+#include "support/process_run.h"
 #include "support/smbd_harness.h"
 
 namespace {
@@ -17,18 +18,6 @@ namespace {
 // The workgroup appears after ~22 s; the search and the CLI take a few seconds more.
 constexpr auto kInsideRunBound = std::chrono::seconds(75);
 constexpr auto kCliRunBound = std::chrono::seconds(30);
-
-std::string ThisProgram() {
-  char path[PATH_MAX];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
-}
-
-std::string CliProgram() {
-  const char* build = std::getenv("LQ_BUILD_DIR");
-  std::string path = std::string(build ? build : ".") + "/src/cli/lanternquest-cli";
-  return std::filesystem::exists(path) ? path : std::string();
-}
 
 TEST(Browse, WorkgroupServerAndSharesOfARealMasterBrowserAreSearched) {
   if (std::string reason = TBrowseHarness::SkipReason(); !reason.empty())

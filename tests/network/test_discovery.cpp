@@ -17,24 +17,13 @@
 #include "platform/netapi.h"
 #include "platform/smb_client.h"
 #include "support/discovery_harness.h"
+#include "support/process_run.h"
 #include "support/smbd_harness.h"
 
 namespace {
 
 constexpr auto kRunBound = std::chrono::seconds(60);
 constexpr const char* kInsideVariable = "LQ_DISCOVERY_INSIDE";
-
-std::string ThisProgram() {
-  char path[PATH_MAX];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
-}
-
-std::string CliProgram() {
-  const char* build = std::getenv("LQ_BUILD_DIR");
-  std::string path = std::string(build ? build : ".") + "/src/cli/lanternquest-cli";
-  return std::filesystem::exists(path) ? path : std::string();
-}
 
 std::vector<std::string> SortedLines(const std::string& text) {
   std::vector<std::string> lines;

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -90,3 +92,14 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
+std::string ThisProgram() {
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
+std::string CliProgram() {
+  const char* build = std::getenv("LQ_BUILD_DIR");
+  std::string path = std::string(build ? build : ".") + "/src/cli/lanternquest-cli";
+  return std::filesystem::exists(path) ? path : std::string();
+}

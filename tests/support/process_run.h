@@ -21,3 +21,8 @@ int WaitBounded(pid_t pid, std::chrono::steady_clock::duration limit);
 
 // The whole content of a file ("" when it cannot be read).
 std::string ReadAll(const std::string& path);
+
+// The running test program's own path ("" when unknown), to run it again elsewhere.
+std::string ThisProgram();
+// lanternquest-cli of the build named by LQ_BUILD_DIR (or ".");"" when it is not built.
+std::string CliProgram();
