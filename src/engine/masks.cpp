@@ -1,5 +1,8 @@
 #include "engine/masks.h"
 
+#include <algorithm>
+#include <cstddef>
+
 namespace {
 
 constexpr int kMaxStarRuns = 30;
@@ -89,6 +92,18 @@ TMask::TMask(std::string_view mask) : MaskText(mask) {
         Tokens.push_back({TKind::Literal, UpperAscii(c), 0});
     }
   }
+  size_t lastStar = Tokens.size();
+  for (size_t t = 0; t < Tokens.size(); ++t) {
+    if (Tokens[t].Kind == TKind::Star) {
+      lastStar = t;
+      HasStar = true;
+    } else {
+      ++MinLength;
+    }
+  }
+  TailLength = HasStar ? Tokens.size() - lastStar - 1 : Tokens.size();
+  OnlyStarsBeforeTail = std::all_of(Tokens.begin(), Tokens.end() - static_cast<std::ptrdiff_t>(TailLength),
+                                    [](const TToken& token) { return token.Kind == TKind::Star; });
 }
 
 bool TMask::TokenMatches(const TToken& token, unsigned char c) const noexcept {
@@ -106,6 +121,12 @@ bool TMask::TokenMatches(const TToken& token, unsigned char c) const noexcept {
 // swallow more could only be matched by the later "*" as well.
 bool TMask::Matches(std::string_view name) const noexcept {
   const size_t tokenCount = Tokens.size();
+  if (name.size() < MinLength || (!HasStar && name.size() != MinLength)) return false;
+  const size_t tailStart = name.size() - TailLength;
+  for (size_t i = 0; i < TailLength; ++i)
+    if (!TokenMatches(Tokens[tokenCount - TailLength + i], static_cast<unsigned char>(name[tailStart + i])))
+      return false;
+  if (OnlyStarsBeforeTail) return true;
   size_t t = 0;
   size_t n = 0;
   size_t starToken = tokenCount;  // none yet

@@ -46,6 +46,12 @@ class TMask {
 
   std::string MaskText;
   std::vector<TToken> Tokens;
+  // Every match ends with the tokens after the last "*" (each takes one byte), so a name
+  // is first checked there: most names fail on their last bytes ("*.txt").
+  size_t TailLength = 0;      // tokens after the last "*" (all of them when there is none)
+  size_t MinLength = 0;       // bytes a matching name has at least (tokens other than "*")
+  bool HasStar = false;
+  bool OnlyStarsBeforeTail = false;  // a name whose tail matches matches ("*", "*.txt")
   std::vector<std::bitset<256>> Sets;  // upper-cased members of each set
 };
 
