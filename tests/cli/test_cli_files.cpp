@@ -10,18 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "support/process_run.h"
+
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string ShellQuoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 struct TCliRun {
   int Status = -1;
@@ -47,8 +38,8 @@ class CliFilesTest : public testing::Test {
     for (const std::string& arg : args) command += " " + ShellQuoted(arg);
     command += " >" + ShellQuoted(Root + "/out") + " 2>" + ShellQuoted(Root + "/err");
     const int status = std::system(command.c_str());
-    return TCliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Root + "/out"),
-                   Slurp(Root + "/err")};
+    return TCliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(Root + "/out"),
+                   ReadAll(Root + "/err")};
   }
 
   std::string Root;
@@ -62,8 +53,8 @@ TEST_F(CliFilesTest, SavesSortedResultsAndLoadsThemBack) {
                               Root + "/r.XML", "*.txt", tree});
   ASSERT_EQ(search.Status, 0) << search.Err;
   EXPECT_EQ(search.Out, tree + "/a.txt\n" + tree + "/sub/c.txt\n" + tree + "/b.txt\n");
-  EXPECT_EQ(Slurp(Root + "/r.dat").size(), 128u + 3 * 528u);
-  EXPECT_EQ(Slurp(Root + "/r.XML").rfind("<?xml version=\"1.0\"", 0), 0u);
+  EXPECT_EQ(ReadAll(Root + "/r.dat").size(), 128u + 3 * 528u);
+  EXPECT_EQ(ReadAll(Root + "/r.XML").rfind("<?xml version=\"1.0\"", 0), 0u);
 
   const TCliRun loaded = Run({"--load", Root + "/r.dat", "--long"});
   ASSERT_EQ(loaded.Status, 0) << loaded.Err;
@@ -73,13 +64,13 @@ TEST_F(CliFilesTest, SavesSortedResultsAndLoadsThemBack) {
                               Root + "/r.html", "[ab]*"});
   ASSERT_EQ(byName.Status, 0) << byName.Err;
   EXPECT_EQ(byName.Out, tree + "/a.txt\n" + tree + "/b.txt\n");
-  EXPECT_EQ(Slurp(Root + "/r.html").rfind("<HTML><HEAD><TITLE>Search results ", 0), 0u);
+  EXPECT_EQ(ReadAll(Root + "/r.html").rfind("<HTML><HEAD><TITLE>Search results ", 0), 0u);
 }
 
 TEST_F(CliFilesTest, FailuresExitWithOneAndTheirMessage) {
   const std::string tree = Root + "/tree";
   ASSERT_EQ(Run({"--save", Root + "/good.dat", "*.txt", tree}).Status, 0);
-  std::string corrupted = Slurp(Root + "/good.dat");
+  std::string corrupted = ReadAll(Root + "/good.dat");
   corrupted[16] = 2;
   std::ofstream(Root + "/bad.dat", std::ios::binary) << corrupted;
   std::ofstream(Root + "/locked.dat") << "old";
@@ -105,8 +96,8 @@ TEST_F(CliFilesTest, FailuresExitWithOneAndTheirMessage) {
     EXPECT_EQ(run.Status, 1) << c.Args[1];
     EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
   }
-  EXPECT_EQ(Slurp(Root + "/locked.dat"), "old");
-  EXPECT_NE(Slurp(Root + "/fine.html").find("/tree/a.txt"), std::string::npos);
+  EXPECT_EQ(ReadAll(Root + "/locked.dat"), "old");
+  EXPECT_NE(ReadAll(Root + "/fine.html").find("/tree/a.txt"), std::string::npos);
 }
 
 // A relative location prints names as given, but a result file and a report hold
@@ -118,7 +109,7 @@ TEST_F(CliFilesTest, SavedAndExportedNamesAreAbsolute) {
   const std::string tree = std::filesystem::canonical(Root).string() + "/tree";
   const TCliRun loaded = Run({"--load", Root + "/r.dat"});
   EXPECT_EQ(loaded.Out, tree + "/a.txt\n" + tree + "/b.txt\n" + tree + "/sub/c.txt\n");
-  EXPECT_NE(Slurp(Root + "/r.xml").find("<Name>" + tree + "/sub/c.txt</Name>"), std::string::npos);
+  EXPECT_NE(ReadAll(Root + "/r.xml").find("<Name>" + tree + "/sub/c.txt</Name>"), std::string::npos);
 }
 
 TEST_F(CliFilesTest, BadOptionsAreUsageErrors) {

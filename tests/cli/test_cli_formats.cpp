@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/process_run.h"
+
 namespace {
 
 // Reads lanternquest-cli output (argv[1]: json, csv or errors; argv[2]: the file) and
@@ -45,17 +47,6 @@ else:
         for line in f:
             print(exact(json.loads(line), "error").decode("utf-8", "replace"))
 )PY";
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string ShellQuoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 std::string Hex(const std::string& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -91,9 +82,9 @@ class CliFormatsTest : public testing::Test {
   std::map<std::string, std::vector<std::string>> ReadBack(const std::string& form, const std::string& file) {
     const std::string command = "python3 " + ShellQuoted(Root + "/reader.py") + " " + form + " " +
                                 ShellQuoted(file) + " >" + ShellQuoted(Root + "/read") + " 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << Slurp(Root + "/read");
+    EXPECT_EQ(std::system(command.c_str()), 0) << ReadAll(Root + "/read");
     std::map<std::string, std::vector<std::string>> records;
-    std::istringstream lines(Slurp(Root + "/read"));
+    std::istringstream lines(ReadAll(Root + "/read"));
     for (std::string line; std::getline(lines, line);) {
       std::istringstream fields(line);
       std::vector<std::string> record{std::istream_iterator<std::string>(fields), {}};
@@ -119,7 +110,7 @@ TEST_F(CliFormatsTest, JsonAndCsvGiveBackEveryNameExactlyWithSizeAndTime) {
   Write("dir\xFF/overlong \xC0\xAF.txt", "666666");
   const std::vector<std::string> formats{"json", "csv"};
   for (const std::string& form : formats) {
-    ASSERT_EQ(Run({"--format", form, "*.txt", Tree}), 0) << Slurp(Root + "/err");
+    ASSERT_EQ(Run({"--format", form, "*.txt", Tree}), 0) << ReadAll(Root + "/err");
     const auto records = ReadBack(form, Root + "/out");
     EXPECT_EQ(records.size(), 6u) << form;
     for (const auto& item : std::filesystem::recursive_directory_iterator(Tree)) {
@@ -137,7 +128,7 @@ TEST_F(CliFormatsTest, JsonAndCsvGiveBackEveryNameExactlyWithSizeAndTime) {
       EXPECT_LE(seconds, info.st_mtime) << name;
       EXPECT_GE(seconds, info.st_mtime - 1) << name;
     }
-    const std::string text = Slurp(Root + "/out");
+    const std::string text = ReadAll(Root + "/out");
     EXPECT_NE(text.find("+05:30"), std::string::npos) << form;
   }
 }
@@ -146,7 +137,7 @@ TEST_F(CliFormatsTest, LoadHonoursTheFormatAndErrorsComeAsJsonLines) {
   Write("a.txt", "abc");
   Write("sub/b\x80.txt", "");
   ASSERT_EQ(Run({"--save", Root + "/r.dat", "*.txt", Tree}), 0);
-  ASSERT_EQ(Run({"--format", "csv", "--load", Root + "/r.dat"}), 0) << Slurp(Root + "/err");
+  ASSERT_EQ(Run({"--format", "csv", "--load", Root + "/r.dat"}), 0) << ReadAll(Root + "/err");
   const auto loaded = ReadBack("csv", Root + "/out");
   ASSERT_EQ(loaded.size(), 2u);
   EXPECT_EQ(loaded.count(Hex(Tree + "/sub/b\x80.txt")), 1u);
@@ -154,10 +145,10 @@ TEST_F(CliFormatsTest, LoadHonoursTheFormatAndErrorsComeAsJsonLines) {
 
   const std::string missing = Root + "/gone\xFE";
   EXPECT_EQ(Run({"--format", "json", "*", missing}), 1);
-  EXPECT_EQ(Slurp(Root + "/out"), "");
+  EXPECT_EQ(ReadAll(Root + "/out"), "");
   const auto errors = ReadBack("errors", Root + "/err");
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(Slurp(Root + "/read").find("/gone\xEF\xBF\xBD"), std::string::npos) << Slurp(Root + "/read");
+  EXPECT_NE(ReadAll(Root + "/read").find("/gone\xEF\xBF\xBD"), std::string::npos) << ReadAll(Root + "/read");
 
   EXPECT_EQ(Run({"--format", "json", "--long", "*", Tree}), 2);
   EXPECT_EQ(Run({"--format", "xml", "*", Tree}), 2);

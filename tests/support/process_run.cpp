@@ -103,3 +103,9 @@ std::string CliProgram() {
   std::string path = std::string(build ? build : ".") + "/src/cli/lanternquest-cli";
   return std::filesystem::exists(path) ? path : std::string();
 }
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}

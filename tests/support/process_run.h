@@ -26,3 +26,6 @@ std::string ReadAll(const std::string& path);
 std::string ThisProgram();
 // lanternquest-cli of the build named by LQ_BUILD_DIR (or ".");"" when it is not built.
 std::string CliProgram();
+
+// Text quoted for a POSIX shell command line, whatever bytes it holds.
+std::string ShellQuoted(const std::string& text);
