@@ -24,7 +24,15 @@ constexpr uint16_t kSmbPort = 445;
 // Addresses from discovery answers belong to machines that just answered on the local
 // link: a short probe is enough, and answers and probe together take kDiscoveryWindow.
 constexpr auto kAnswerProbeTimeout = std::chrono::milliseconds(500);
-constexpr auto kAnswerWindow = kDiscoveryWindow - kAnswerProbeTimeout;
+
+// The time answers are gathered for. LQ_DISCOVERY_WINDOW_MS may lengthen the whole window
+// for a slow run (the sanitizer builds of the tests); it is never shorter than usual.
+std::chrono::milliseconds AnswerWindow() {
+  const char* setting = std::getenv("LQ_DISCOVERY_WINDOW_MS");
+  const long asked = setting != nullptr ? std::strtol(setting, nullptr, 10) : 0;
+  const auto window = std::max<std::chrono::milliseconds>(kDiscoveryWindow, std::chrono::milliseconds(asked));
+  return window - kAnswerProbeTimeout;
+}
 
 std::mutex CacheLock;                        // leaf lock (lock order: ui_thread.h)
 std::shared_future<TDiscoveryResult> Current;  // guarded by CacheLock
@@ -68,9 +76,9 @@ TDiscoveryResult Gather() {
   TDiscoveryResult result;
 
   auto mdns = std::async(std::launch::async, [&] {
-    return DiscoverMdnsServices(interfaces, restriction.empty(), kAnswerWindow);
+    return DiscoverMdnsServices(interfaces, restriction.empty(), AnswerWindow());
   });
-  std::vector<TWsdHost> wsd = DiscoverWsdHosts(interfaces, kAnswerWindow);
+  std::vector<TWsdHost> wsd = DiscoverWsdHosts(interfaces, AnswerWindow());
   TMdnsOutcome services = mdns.get();
   if (services.DaemonAbsent)
     result.Notes.emplace_back(kNoteDnsSdAbsent);
