@@ -1,12 +1,12 @@
 #include "platform/netapi.h"
 
-#include <libsmbclient.h>
 
 #include <algorithm>
 #include <cerrno>
 
 #include "platform/network_hosts.h"
 #include "platform/smb_client.h"
+#include "platform/smb_library.h"
 #include "platform/smb_path.h"
 #include "platform/smb_probe.h"
 
@@ -45,10 +45,10 @@ uint32_t EntrySize(const NETRESOURCEA& entry) {
 // Reads every entry of the open directory dir on ctx, keeping those of smbcType, and closes it.
 void ReadEntries(SMBCCTX* ctx, SMBCFILE* dir, unsigned smbcType,
                  const std::function<void(const smbc_dirent&)>& keep) {
-  auto readdir = smbc_getFunctionReaddir(ctx);
+  auto readdir = Smbc().smbc_getFunctionReaddir(ctx);
   while (const smbc_dirent* entry = readdir(ctx, dir))
     if (entry->smbc_type == smbcType) keep(*entry);
-  smbc_getFunctionClosedir(ctx)(ctx, dir);
+  Smbc().smbc_getFunctionClosedir(ctx)(ctx, dir);
 }
 
 // Opens name on this thread's context and hands the open directory to use, which must
@@ -79,7 +79,7 @@ uint32_t ListShares(const TUncName& server, std::vector<NETRESOURCEA>& entries) 
 // A share (or a folder below one) is its own single entry once it can be opened.
 uint32_t CheckShare(const TUncName& share, const NETRESOURCEA& record, std::vector<NETRESOURCEA>& entries) {
   uint32_t code = OpenOnThreadContext(share, [](SMBCCTX* ctx, SMBCFILE* dir) {
-    smbc_getFunctionClosedir(ctx)(ctx, dir);
+    Smbc().smbc_getFunctionClosedir(ctx)(ctx, dir);
   });
   if (code != NO_ERROR) return code;
   NETRESOURCEA entry = record;
@@ -274,23 +274,23 @@ uint32_t SmbConnect(const std::string& remoteName, const TSmbCredentials& creden
   SetSmbCredentials(name->Host, name->Share, credentials);
 
   // Without this the library would quietly try anonymous access after a refused password.
-  smbc_setOptionNoAutoAnonymousLogin(ctx, 1);
+  Smbc().smbc_setOptionNoAutoAnonymousLogin(ctx, 1);
   std::string url = SmbUrl(*name);
   SMBCFILE* dir = nullptr;
   int error = 0;
   auto open = [&] {
     SmbConnectingCall([&] {
-      dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+      dir = Smbc().smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
       error = errno;
       return dir != nullptr;
     });
   };
   if (name->Share.empty()) WithShareListingLock(open);
   else open();
-  smbc_setOptionNoAutoAnonymousLogin(ctx, 0);
+  Smbc().smbc_setOptionNoAutoAnonymousLogin(ctx, 0);
 
   if (dir != nullptr) {
-    smbc_getFunctionClosedir(ctx)(ctx, dir);
+    Smbc().smbc_getFunctionClosedir(ctx)(ctx, dir);
     return NO_ERROR;
   }
   RemoveSmbCredentials(name->Host, name->Share);

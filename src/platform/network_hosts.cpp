@@ -1,7 +1,6 @@
 #include "platform/network_hosts.h"
 
 #include <arpa/inet.h>
-#include <libsmbclient.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +9,7 @@
 #include "platform/net_errors.h"
 #include "platform/smb_client.h"
 #include "platform/smb_credentials.h"
+#include "platform/smb_library.h"
 #include "platform/smb_path.h"
 #include "platform/wsd_message.h"
 
@@ -60,15 +60,15 @@ uint32_t ListBrowsedNames(const std::string& url, unsigned smbcType, std::vector
       code = ERROR_NO_NETWORK;
       return;
     }
-    SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+    SMBCFILE* dir = Smbc().smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
     if (dir == nullptr) {
       code = NetErrorFromErrno(errno);
       return;
     }
-    auto readdir = smbc_getFunctionReaddir(ctx);
+    auto readdir = Smbc().smbc_getFunctionReaddir(ctx);
     while (const smbc_dirent* entry = readdir(ctx, dir))
       if (entry->smbc_type == smbcType) names->push_back({entry->name, entry->comment});
-    smbc_getFunctionClosedir(ctx)(ctx, dir);
+    Smbc().smbc_getFunctionClosedir(ctx)(ctx, dir);
   });
   return code;
 }

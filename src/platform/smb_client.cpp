@@ -1,6 +1,5 @@
 #include "platform/smb_client.h"
 
-#include <libsmbclient.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,23 +16,8 @@
 #include "platform/atomic_file.h"
 #include "platform/net_errors.h"
 #include "platform/smb_credentials.h"
+#include "platform/smb_library.h"
 #include "platform/smb_probe.h"
-
-// libsamba-util's hook table for the library's locks and thread-local storage. The
-// library keeps a pointer to the table, so it must live for the whole process.
-extern "C" {
-enum smb_thread_lock_type { SMB_THREAD_LOCK = 1, SMB_THREAD_UNLOCK = 2 };
-struct smb_thread_functions {
-  int (*create_mutex)(const char* lockname, void** pplock, const char* location);
-  void (*destroy_mutex)(void* plock, const char* location);
-  int (*lock_mutex)(void* plock, enum smb_thread_lock_type lockType, const char* location);
-  int (*create_tls)(const char* keyname, void** ppkey, const char* location);
-  void (*destroy_tls)(void** ppkey, const char* location);
-  int (*set_tls)(void* pkey, const void* pval, const char* location);
-  void* (*get_tls)(void* pkey, const char* location);
-};
-int smb_thread_set_functions(const struct smb_thread_functions* tf);
-}
 
 namespace {
 
@@ -168,18 +152,18 @@ std::string CommonConfig(const std::string& dir) {
 }
 
 SMBCCTX* NewContext() {
-  SMBCCTX* ctx = smbc_new_context();
+  SMBCCTX* ctx = Smbc().smbc_new_context();
   if (ctx == nullptr) return nullptr;
-  smbc_setDebug(ctx, 0);
-  smbc_setLogCallback(ctx, nullptr, DropLogLine);
-  smbc_setOptionUseKerberos(ctx, 0);
-  smbc_setOptionFallbackAfterKerberos(ctx, 0);
-  smbc_setOptionUseCCache(ctx, 0);
-  smbc_setTimeout(ctx, Options.RequestTimeoutMs);
-  smbc_setUser(ctx, "");
-  smbc_setFunctionAuthDataWithContext(ctx, AnswerSmbAuth);
-  if (smbc_init_context(ctx) == nullptr) {
-    smbc_free_context(ctx, 1);
+  Smbc().smbc_setDebug(ctx, 0);
+  Smbc().smbc_setLogCallback(ctx, nullptr, DropLogLine);
+  Smbc().smbc_setOptionUseKerberos(ctx, 0);
+  Smbc().smbc_setOptionFallbackAfterKerberos(ctx, 0);
+  Smbc().smbc_setOptionUseCCache(ctx, 0);
+  Smbc().smbc_setTimeout(ctx, Options.RequestTimeoutMs);
+  Smbc().smbc_setUser(ctx, "");
+  Smbc().smbc_setFunctionAuthDataWithContext(ctx, AnswerSmbAuth);
+  if (Smbc().smbc_init_context(ctx) == nullptr) {
+    Smbc().smbc_free_context(ctx, 1);
     return nullptr;
   }
   return ctx;
@@ -187,7 +171,8 @@ SMBCCTX* NewContext() {
 
 void InitOnceBody(const TSmbClientOptions& options) {
   Options = options;
-  smb_thread_set_functions(&kThreadFunctions);
+  if (SmbLibrary() == nullptr) return;
+  Smbc().smb_thread_set_functions(&kThreadFunctions);
   std::string dir = PrivateStateDir();
   if (dir.empty()) return;
   if (!WriteConfigFile(dir + "/.smb/smb.conf", CommonConfig(dir))) return;
@@ -197,7 +182,7 @@ void InitOnceBody(const TSmbClientOptions& options) {
   const char* oldHome = std::getenv("HOME");
   std::string savedHome = oldHome ? oldHome : "";
   setenv("HOME", dir.c_str(), 1);
-  SMBCCTX* probe = smbc_new_context();
+  SMBCCTX* probe = Smbc().smbc_new_context();
   if (oldHome) setenv("HOME", savedHome.c_str(), 1); else unsetenv("HOME");
   if (probe == nullptr) return;
 
@@ -207,9 +192,9 @@ void InitOnceBody(const TSmbClientOptions& options) {
   if (!options.NameResolveOrder.empty())
     extra += "  name resolve order = " + options.NameResolveOrder + "\n";
   std::string extraPath = dir + "/.smb/process-" + std::to_string(getpid()) + ".conf";
-  bool ok = WriteConfigFile(extraPath, extra) && smbc_setConfiguration(probe, extraPath.c_str()) == 0;
+  bool ok = WriteConfigFile(extraPath, extra) && Smbc().smbc_setConfiguration(probe, extraPath.c_str()) == 0;
   std::remove(extraPath.c_str());
-  smbc_free_context(probe, 1);
+  Smbc().smbc_free_context(probe, 1);
   InitOk = ok;
 }
 
@@ -225,7 +210,7 @@ struct TThreadContext {
     // Browsing changes the library's global settings during its I/O: never free meanwhile.
     std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
     std::lock_guard<std::mutex> guard(ContextLock);
-    smbc_free_context(Context, 1);
+    Smbc().smbc_free_context(Context, 1);
   }
 };
 thread_local TThreadContext ThisThreadContext;
@@ -264,9 +249,9 @@ void WithSmbBrowseContext(const std::function<void(SMBCCTX*)>& call) {
     BrowseContext = NewContext();
   }
   std::unique_lock<std::shared_mutex> protocolGuard(ProtocolLock);
-  if (BrowseContext != nullptr) smbc_setOptionProtocols(BrowseContext, "NT1", "NT1");
+  if (BrowseContext != nullptr) Smbc().smbc_setOptionProtocols(BrowseContext, "NT1", "NT1");
   call(BrowseContext);
-  if (BrowseContext != nullptr) smbc_setOptionProtocols(BrowseContext, "NT1", "SMB3");
+  if (BrowseContext != nullptr) Smbc().smbc_setOptionProtocols(BrowseContext, "NT1", "SMB3");
 }
 
 void WithShareListingLock(const std::function<void()>& call) {
@@ -288,7 +273,7 @@ uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
   std::string url = SmbUrl(name);
   int error = 0;
   auto open = [&] {
-    *dir = smbc_getFunctionOpendir(*ctx)(*ctx, url.c_str());
+    *dir = Smbc().smbc_getFunctionOpendir(*ctx)(*ctx, url.c_str());
     error = errno;
     return *dir != nullptr;
   };

@@ -1,11 +1,11 @@
 #include "platform/smb_listing.h"
 
-#include <libsmbclient.h>
 #include <sys/stat.h>
 
 #include "platform/dos_time.h"
 #include "platform/net_errors.h"
 #include "platform/smb_client.h"
+#include "platform/smb_library.h"
 #include "platform/smb_path.h"
 
 namespace {
@@ -16,13 +16,13 @@ namespace {
 class TSmbDirListing final : public TDirListing {
  public:
   TSmbDirListing(SMBCCTX* ctx, SMBCFILE* dir) : Context(ctx), Dir(dir) {}
-  ~TSmbDirListing() override { smbc_getFunctionClosedir(Context)(Context, Dir); }
+  ~TSmbDirListing() override { Smbc().smbc_getFunctionClosedir(Context)(Context, Dir); }
   TSmbDirListing(const TSmbDirListing&) = delete;
   TSmbDirListing& operator=(const TSmbDirListing&) = delete;
 
   bool Next(TDirEntry& entry) override {
     struct stat status {};
-    const libsmb_file_info* info = smbc_getFunctionReaddirPlus2(Context)(Context, Dir, &status);
+    const libsmb_file_info* info = Smbc().smbc_getFunctionReaddirPlus2(Context)(Context, Dir, &status);
     if (info == nullptr || info->name == nullptr) return false;
     entry = TDirEntry{};
     entry.Name = info->name;
