@@ -70,9 +70,11 @@ printf '[global]\n  lock directory = %s\n  cache directory = %s\n  state directo
   "$t/home" "$t/home" "$t/home" "$t/home" > "$t/home/.smb/smb.conf"
 
 smbd --foreground -l "$t/log" -s "$t/smb.conf" </dev/null >/dev/null 2>&1 &
+smbd_pid=$!
 pids+=($!)
 for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.05; done
 "$proxy" "$proxy_port" "$port" 500 >/dev/null &
+proxy_pid=$!
 pids+=($!)
 sleep 0.3
 
@@ -89,6 +91,25 @@ for label in "loopback:$port" "1ms-rtt:$proxy_port"; do
     printf '  lanternquest-cli -j %-2s: %6.2f s  smbclient/lq %5.1f\n' "$j" "$t_lq" "$(echo "$t_smbclient / $t_lq" | bc -l)"
   done
 done
+
+# Where the CPU of one -j 12 search through the delay goes. smbd serves each connection
+# from a child of its own, whose time the main process collects when the child ends; the
+# proxy is one process. All three share this machine's cores.
+ticks=$(getconf CLK_TCK)
+cpu_of() {  # pid, with_children: seconds of CPU so far
+  awk -v t="$ticks" -v c="$2" '{ s = $14 + $15; if (c) s += $16 + $17; printf "%.3f", s / t }' "/proc/$1/stat"
+}
+smbd0=$(cpu_of "$smbd_pid" 1); proxy0=$(cpu_of "$proxy_pid" 0)
+start=$(date +%s.%N)
+client=$( { "$cli" -j 12 '*' "smb://127.0.0.1:$proxy_port/bench" >/dev/null 2>&1; times; } | awk 'NR == 2 {
+  split($1, u, "m"); split($2, s, "m"); printf "%.3f", u[1] * 60 + u[2] + s[1] * 60 + s[2] }')
+wall=$(echo "$(date +%s.%N) - $start" | bc)
+sleep 0.3  # smbd reaps the connection's child
+smbd1=$(cpu_of "$smbd_pid" 1); proxy1=$(cpu_of "$proxy_pid" 0)
+awk -v w="$wall" -v c="$client" -v s="$(echo "$smbd1 - $smbd0" | bc)" -v p="$(echo "$proxy1 - $proxy0" | bc)" \
+    -v n="$(nproc)" 'BEGIN {
+  printf "== CPU of one -j 12 search at 1 ms: wall %.2f s; client %.2f s, smbd %.2f s, proxy %.2f s;", w, c, s, p
+  printf " their sum over %d cores %.2f s\n", n, (c + s + p) / n }'
 
 # The requests of one -j 12 search, counted by a proxy of its own.
 "$proxy" "$count_port" "$port" 500 >"$t/requests" &

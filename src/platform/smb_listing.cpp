@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <vector>
 
 #include "platform/dos_time.h"
@@ -27,8 +28,8 @@ class TSmbDirListing final : public TDirListing {
  public:
   TSmbDirListing(SMBCCTX* ctx, SMBCFILE* dir) : Context(ctx), Dir(dir) {
     auto readdirplus = Smbc().smbc_getFunctionReaddirPlus(Context);
-    while (const libsmb_file_info* info = readdirplus(Context, Dir))
-      IsFolder.push_back((info->attrs & kAttrDirectory) != 0);
+    while (const libsmb_file_info* info = readdirplus(Context, Dir))  // ".." is never walked
+      IsFolder.push_back((info->attrs & kAttrDirectory) != 0 && std::strcmp(info->name, "..") != 0);
     Smbc().smbc_getFunctionLseekdir(Context)(Context, Dir, 0);  // back to the first entry
   }
   ~TSmbDirListing() override { Smbc().smbc_getFunctionClosedir(Context)(Context, Dir); }
