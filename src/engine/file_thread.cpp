@@ -9,34 +9,49 @@
 #include "results/logger.h"
 
 namespace {
+
 constexpr uint32_t kTestedAttr = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive;
+
+// Null when the task has no mask. Throws TMaskError for a malformed mask or exclusion mask.
+std::shared_ptr<const TWalkRules> CompileRules(const TSearchTask& task) {
+  std::vector<TMask> masks;
+  for (const std::string& mask : SplitMasks(task.Mask)) masks.emplace_back(mask);
+  if (masks.empty()) return nullptr;
+  return std::make_shared<const TWalkRules>(TWalkRules{std::move(masks), TEntryFilter(task)});
 }
+
+// Each worker thread's spare entry vector, so that a folder's listing reuses the room an
+// earlier folder's grew instead of growing its own.
+thread_local std::vector<TDirEntry> SpareEntries;
+
+}  // namespace
 
 TFileThread::~TFileThread() {
   // The listing is closed before the base notifies the page.
   Listing.reset();
-  Masks.clear();
+  if (Entries.capacity() > SpareEntries.capacity()) {
+    Entries.clear();
+    SpareEntries.swap(Entries);
+  }
 }
 
 void TFileThread::Run() {
-  Masks = SplitMasks(Task->Mask);
-  if (Masks.empty()) return;
-  try {
-    for (const std::string& mask : Masks) CompiledMasks.emplace_back(mask);
-  } catch (const TMaskError&) {
-    // Every folder of the search would fail alike: list nothing, queue nothing.
-    return;
+  if (!Task->Rules) {
+    try {
+      Task->Rules = CompileRules(*Task);
+    } catch (const TMaskError&) {
+      // Every folder of the search would fail alike: list nothing, queue nothing.
+      return;
+    }
+    if (!Task->Rules) return;
   }
-  try {
-    Filter.emplace(*Task);
-  } catch (const TMaskError&) {
-    return;  // a malformed exclusion mask, as above
-  }
+  Rules = Task->Rules.get();
+  Entries.swap(SpareEntries);
   const char separator = PathSeparatorOf(Task->Path);
   std::string folder = Task->Path;
   if (folder.empty() || folder.back() != separator) folder += separator;
   FolderPath = std::make_shared<const std::string>(folder);
-  for (size_t i = 0; i < Masks.size() && !Terminated(); ++i) {
+  for (size_t i = 0; i < Rules->Masks.size() && !Terminated(); ++i) {
     MaskIndex = static_cast<int32_t>(i);
     WalkFolder(folder);
     if (!Listing) return;
@@ -64,7 +79,7 @@ void TFileThread::WalkFolder(const std::string& folder) {
   }
   for (size_t i = 0; i < Entries.size(); ++i) {
     TDirEntry& entry = Entries[i];
-    if (!Delivered[i] && IsMatch(entry) && !Filter->Excluded(entry.Name)) {
+    if (!Delivered[i] && IsMatch(entry) && !Rules->Filter.Excluded(entry.Name)) {
       if (ResultStore.DetailsWanted) Listing->Detail(entry);
       auto result = std::make_unique<TSearchResult>();
       result->Path = FolderPath;
@@ -92,12 +107,13 @@ void TFileThread::QueueSubFolders(const std::string& folder) {
   POpenFolder parent;
   for (TDirEntry& entry : Entries) {
     if (Terminated()) return;
-    if (Filter->Excluded(entry.Name) || !IsSubFolder(entry)) continue;
+    if (Rules->Filter.Excluded(entry.Name) || !IsSubFolder(entry)) continue;
     if (children.empty()) parent = Listing->Folder();
     PSearchTask child = CopyTask(*Task);
     child->Path = folder + entry.Name;
     child->ParentFolder = parent;
     child->MountPoints = Task->MountPoints;
+    child->Rules = Task->Rules;
     if (IsUncPath(folder) && !AcceptNetworkChild(entry, *child)) continue;
     children.push_back(std::move(child));
   }
@@ -129,14 +145,14 @@ bool TFileThread::AcceptNetworkChild(const TDirEntry& entry, TSearchTask& child)
 
 bool TFileThread::IsMatch(TDirEntry& entry) {
   // Attribute bits known without a stat can reject at once.
-  if (!Filter->AttributesPass(entry.Attr & entry.KnownAttr)) return false;
-  if (!CompiledMasks[static_cast<size_t>(MaskIndex)].Matches(entry.Name)) return false;
+  if (!Rules->Filter.AttributesPass(entry.Attr & entry.KnownAttr)) return false;
+  if (!Rules->Masks[static_cast<size_t>(MaskIndex)].Matches(entry.Name)) return false;
   const uint32_t unsettled = kTestedAttr & ~entry.KnownAttr;
-  if ((unsettled & ~Task->FileAttr) != 0 || Filter->NeedsSizeOrTime()) {
+  if ((unsettled & ~Task->FileAttr) != 0 || Rules->Filter.NeedsSizeOrTime()) {
     Listing->Detail(entry);
-    if (!Filter->AttributesPass(entry.Attr)) return false;
+    if (!Rules->Filter.AttributesPass(entry.Attr)) return false;
   }
-  return !Filter->NeedsSizeOrTime() || Filter->SizeAndTimePass(entry.Size, entry.DosTime);
+  return !Rules->Filter.NeedsSizeOrTime() || Rules->Filter.SizeAndTimePass(entry.Size, entry.DosTime);
 }
 
 bool TFileThread::IsSubFolder(TDirEntry& entry) {

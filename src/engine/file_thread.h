@@ -19,7 +19,6 @@
 // pass kMaxNetworkPath characters. Each one cut gets one line in the error log.
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +26,13 @@
 #include "engine/masks.h"
 #include "engine/search_thread.h"
 #include "platform/dir_listing.h"
+
+// A walk's masks and filter, compiled by the first folder task and shared by every folder
+// task below it: the text is the same for all of them, so no folder compiles it again.
+struct TWalkRules {
+  std::vector<TMask> Masks;  // in the order of the task's mask list; never empty
+  TEntryFilter Filter;
+};
 
 class TFileThread final : public TSearchThread {
  public:
@@ -61,11 +67,11 @@ class TFileThread final : public TSearchThread {
   bool EntersFileSystem();
 
   int32_t MaskIndex = 0;
-  std::vector<std::string> Masks;
-  std::vector<TMask> CompiledMasks;   // one per entry of Masks
-  std::optional<TEntryFilter> Filter;
+  const TWalkRules* Rules = nullptr;     // the task's, set when Run starts
   std::unique_ptr<TDirListing> Listing;  // the folder's one listing; null when unlistable
-  std::vector<TDirEntry> Entries;        // the listing's entries, without "." and ".."
+  // The listing's entries, without "." and "..": the running thread's own vector, whose
+  // room is kept from folder to folder.
+  std::vector<TDirEntry> Entries;
   std::vector<bool> Delivered;           // per entry: an earlier pass made it a result
   TPathRef FolderPath;                   // shared by every result of this folder
   uint64_t OwnFileId = 0;                // the folder's file id, from its "." entry

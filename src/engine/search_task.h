@@ -38,6 +38,8 @@ TSearchCriteria CriteriaOf(std::string mask, const TRecord& record) {
           record.FileTimeType, record.FileTimeFrom, record.FileTimeTo,   record.Exclude};
 }
 
+struct TWalkRules;
+
 struct TSearchTask : TSearchCriteria {
   PNetResource NetResource;  // the container of a network task; nil in a folder task
   std::string Path;          // the folder of a folder task, no trailing separator
@@ -53,6 +55,9 @@ struct TSearchTask : TSearchCriteria {
   // with OneFileSystem). Null for the start itself, which is always entered, and for
   // network tasks. Every folder task of one walk shares it.
   std::shared_ptr<const TMountPoints> MountPoints;
+  // A folder task's masks and filter compiled, made by the walk's first folder and
+  // shared by every folder task below it; null until then.
+  std::shared_ptr<const TWalkRules> Rules;
 
   TSearchCriteria& Criteria() { return *this; }
   const TSearchCriteria& Criteria() const { return *this; }
