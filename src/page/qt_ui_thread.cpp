@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -39,8 +40,10 @@ void TQtUiThread::Withdraw(TUiNotification& notification) {
 
 void TQtUiThread::Enqueue(std::unique_lock<std::mutex>& lock, TEntry entry) {
   Pending.push_back(entry);
-  const bool postWake = !WakePosted;
+  // A call's worker waits: it does not wait for a paced drain as well.
+  const bool postWake = !WakePosted || (entry.Call != nullptr && WakeIsPaced);
   WakePosted = true;
+  if (entry.Call != nullptr) WakeIsPaced = false;
   lock.unlock();
   CallArrived.notify_one();
   if (postWake) PostWake();
@@ -48,8 +51,30 @@ void TQtUiThread::Enqueue(std::unique_lock<std::mutex>& lock, TEntry entry) {
 }
 
 void TQtUiThread::PostWake() {
-  QMetaObject::invokeMethod(
-      Receiver.get(), [this] { RunPendingCalls(false); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(Receiver.get(), [this] { PacedDrain(); }, Qt::QueuedConnection);
+}
+
+void TQtUiThread::PacedDrain() {
+  const auto wait = LastDrainEnd + kDrainGap - std::chrono::steady_clock::now();
+  if (wait > std::chrono::steady_clock::duration::zero() && !Running) {
+    std::unique_lock lock(CallsLock);
+    const bool callWaiting =
+        std::any_of(Pending.begin(), Pending.end(), [](const TEntry& entry) { return entry.Call != nullptr; });
+    if (!callWaiting && !Pending.empty()) {
+      WakeIsPaced = true;
+      lock.unlock();
+      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait);
+      QTimer::singleShot(ms, Receiver.get(), [this] {
+        {
+          std::lock_guard guard(CallsLock);
+          WakeIsPaced = false;
+        }
+        RunPendingCalls(false);
+      });
+      return;
+    }
+  }
+  RunPendingCalls(false);
 }
 
 void TQtUiThread::RunPendingCalls(bool nestedAllowed) {
@@ -96,6 +121,7 @@ void TQtUiThread::RunPendingCalls(bool nestedAllowed) {
     CallEnded.notify_all();
   }
   Running = wasRunning;
+  LastDrainEnd = std::chrono::steady_clock::now();
 }
 
 void TQtUiThread::PumpUiCalls(int timeoutMs) {

@@ -12,6 +12,14 @@
 // that waits for workers (a search manager being destroyed) must be able to drain every
 // call, nested or not, and it releases the held workers, or it would wait forever.
 //
+// Pacing: a search raises notifications tens of thousands of times a second, and every
+// wake-up of the event loop costs the GUI thread tens of microseconds before anything
+// runs; on a machine with as many cores as workers that time is taken from the workers.
+// So a drain that would start within kDrainGap of the last one's end, with only
+// notifications waiting, is put off until then; what is raised meanwhile runs in that
+// drain, in order. A waiting InvokeAndWait is never put off: it wakes the loop at once
+// and its drain runs everything raised before it first.
+//
 // Create on the GUI thread after the QApplication; install with SetUiThread. Destroy
 // only when no worker can call any more.
 #include <chrono>
@@ -67,8 +75,12 @@ class TQtUiThread : public TUiThread {
   void Enqueue(std::unique_lock<std::mutex>& lock, TEntry entry);
   // Asks the GUI thread's event loop for one RunPendingCalls.
   void PostWake();
+  // A wake-up's drain: RunPendingCalls, or the same after the rest of kDrainGap when only
+  // notifications wait and the last drain ended less than kDrainGap ago. GUI thread only.
+  void PacedDrain();
 
   static constexpr std::chrono::milliseconds kDrainSlice{10};
+  static constexpr std::chrono::milliseconds kDrainGap{10};
 
   std::thread::id GuiThread;
   std::unique_ptr<QObject> Receiver;  // lives on the GUI thread; target of the wake-ups
@@ -83,5 +95,7 @@ class TQtUiThread : public TUiThread {
   bool Woken = false;                   // guarded by CallsLock
   int CallsRunning = 0;                 // guarded by CallsLock: handed-off calls running
   int Pumps = 0;                        // guarded by CallsLock: PumpUiCalls in progress
+  bool WakeIsPaced = false;             // guarded by CallsLock: the asked-for drain waits for kDrainGap
   bool Running = false;                 // GUI thread only: a call or notification is running
+  std::chrono::steady_clock::time_point LastDrainEnd;  // GUI thread only
 };

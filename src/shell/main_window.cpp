@@ -74,6 +74,9 @@ TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
 
   CreateActions();
   CreateMenusAndToolBar();
+  StatusTimer = new QTimer(this);
+  StatusTimer->setSingleShot(true);
+  connect(StatusTimer, &QTimer::timeout, this, [this] { RefreshStatus(); });
   pgcMain = new QTabWidget(this);
   pgcMain->setDocumentMode(true);
   // Four tabs always fit: a long pattern caption is shortened instead of pushing the other
@@ -318,7 +321,7 @@ void TMainWindow::actNewPageExecute() {
       pgcMain->addTab(sheet, pattern.isEmpty() ? QString::fromLatin1(kNoPatternCaption) : pattern);
     }
     page->SetPatternChange([this](QComboBox* sender) { PagePatternChange(sender); });
-    page->OnPageChange = [this](TSearchPage*) { RefreshStatus(); };
+    page->OnPageChange = [this](TSearchPage* changed) { PageCountsChanged(changed); };
     page->OnSearchComplete = [this](TSearchPage* done) { SearchCompleted(done); };
     page->SetLogHeight(LogHeight);
     page->SetPatternItems(InputHistory);
@@ -368,7 +371,17 @@ void TMainWindow::PageChange() {
   ScheduleUpdateActions();
 }
 
+void TMainWindow::PageCountsChanged(TSearchPage* page) {
+  if (!page->Searching() || !LastStatusRefresh.isValid() || LastStatusRefresh.elapsed() >= kStatusRefreshMs) {
+    RefreshStatus();
+    return;
+  }
+  if (!StatusTimer->isActive()) StatusTimer->start(int(kStatusRefreshMs - LastStatusRefresh.elapsed()));
+}
+
 void TMainWindow::RefreshStatus() {
+  StatusTimer->stop();
+  LastStatusRefresh.start();
   TSearchPage* page = ActivePage();
   if (page == nullptr) return;
   StatusPanels[2]->setText(QString::fromLocal8Bit(page->Setting().NetResFullPath));

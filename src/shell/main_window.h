@@ -10,6 +10,7 @@
 // server) is reported so the caller can end the process without waiting for them.
 //
 // UI thread only. TIcons must exist before the window is created.
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <array>
@@ -25,6 +26,7 @@ class QLabel;
 class QMenu;
 class QStatusBar;
 class QTabWidget;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class TSearchPage;
@@ -96,6 +98,11 @@ class TMainWindow : public QMainWindow {
 
   // Rewrites the three status panels from the active page.
   void RefreshStatus();
+  // A page's counts changed. While its search runs they change thousands of times a
+  // second, and setting a panel's text lays the text out anew: the panels are then
+  // rewritten at most every kStatusRefreshMs, the last change included.
+  void PageCountsChanged(TSearchPage* page);
+  static constexpr int kStatusRefreshMs = 100;
   // The pattern box's change handler: the active tab's caption follows the text.
   void PagePatternChange(QComboBox* sender);
   // The page-change step: re-points the page items, refills the active page's pattern
@@ -147,6 +154,8 @@ class TMainWindow : public QMainWindow {
   std::map<QAction*, QAction*> Bindings;  // page-specific item -> the action it shows
   std::map<QAction*, QMetaObject::Connection> BindingLinks;
   bool UpdateScheduled = false;
+  QTimer* StatusTimer = nullptr;    // the pending rewrite of the status panels
+  QElapsedTimer LastStatusRefresh;  // since the status panels were last rewritten
   bool OptionsOpen = false;
   bool SettingsSaved = false;
 

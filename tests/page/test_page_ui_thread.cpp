@@ -6,6 +6,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "page/test_page_support.h"
 
@@ -148,4 +149,24 @@ TEST_F(UiThreadTest, WakeEndsAnUnboundedPump) {
   Hand.PumpUiCalls(-1);  // returns because of the wake, not a call
   waker.join();
   SUCCEED();
+}
+
+// A storm of raises runs in few drains, put off while they come faster than the drain
+// gap; a call that arrives meanwhile still runs after everything raised before it, and
+// its worker resumes.
+TEST_F(UiThreadTest, CallAfterAStormOfRaisesRunsLast) {
+  std::vector<const char*> order;  // GUI thread only
+  TUiNotification notice([&] { order.push_back("notice"); });
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int i = 0; i < 20000; ++i) notice.Raise();
+    UiThread().InvokeAndWait([&] { order.push_back("call"); });
+    done = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 60000));
+  worker.join();
+  ASSERT_GE(order.size(), 2u);
+  EXPECT_STREQ(order.back(), "call");
+  EXPECT_STREQ(order[order.size() - 2], "notice");
+  EXPECT_LT(order.size(), 20001u) << "raises that wait together run once";
 }
