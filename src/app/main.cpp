@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "page/qt_ui_thread.h"
+#include "platform/dir_listing.h"
 #include "platform/registry.h"
 #include "platform/smb_client.h"
 #include "platform/ui_thread.h"
@@ -27,8 +28,10 @@ constexpr int kExitWaitMs = 2000;
 
 int main(int argc, char* argv[]) {
   // The SMB client is set up while the process still has one thread: its set-up briefly
-  // changes the environment, which other threads (Qt's among them) may be reading.
+  // changes the environment, which other threads (Qt's among them) may be reading. The
+  // descriptor table is grown now too, when that costs nothing.
   SmbInitialize();
+  ReserveFolderDescriptors();
   QApplication application(argc, argv);
 
   // The single-instance guard runs before the settings are loaded: a second copy hands

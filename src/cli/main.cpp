@@ -13,11 +13,13 @@
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/cli_search.h"
+#include "platform/dir_listing.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   static char outputBuffer[1 << 16];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+  ReserveFolderDescriptors();  // while the process has one thread
   TCliOptions options;
   try {
     options = ParseCliOptions(std::vector<std::string>(argv, argv + argc));

@@ -78,6 +78,19 @@ int OpenNameByName(const std::string& path) {
 
 }  // namespace
 
+void ReserveFolderDescriptors() {
+  rlimit descriptors{};
+  if (getrlimit(RLIMIT_NOFILE, &descriptors) != 0) return;
+  const rlim_t wanted = static_cast<rlim_t>(OpenFolderLimit()) + 64;  // and those already open
+  const rlim_t highest = descriptors.rlim_cur == RLIM_INFINITY ? wanted : std::min(wanted, descriptors.rlim_cur - 1);
+  const int probe = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (probe < 0) return;
+  // A duplicate at the highest number makes the table that large; the numbers stay free.
+  const int high = fcntl(probe, F_DUPFD_CLOEXEC, static_cast<int>(highest));
+  if (high >= 0) close(high);
+  close(probe);
+}
+
 class TOpenFolder {
  public:
   explicit TOpenFolder(int fd) : Fd(fd) { OpenFolderCount.fetch_add(1, std::memory_order_relaxed); }

@@ -74,6 +74,12 @@ class TDirListing {
 // opened, name by name from the root when it is longer than the path limit.
 std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder, const POpenFolder& parent = nullptr);
 
+// Grows the process's descriptor table at once to hold every folder that walks may keep
+// open. Growing it while several threads run makes the growing thread wait for a grace
+// period of the kernel (milliseconds each time, several times in a large walk); a process
+// calls this at start, while it has one thread, where growing it costs nothing.
+void ReserveFolderDescriptors();
+
 // True for a UNC path (two leading backslashes).
 bool IsUncPath(const std::string& path);
 
