@@ -197,3 +197,14 @@ TEST_F(CliTest, BlankPatternMeansNamesWithADot) {
 }
 
 }  // namespace
+
+// Loading the SMB client's libraries takes longer than a small local search: a local
+// search never loads them.
+TEST_F(CliTest, LocalSearchNeverLoadsTheSmbLibrary) {
+  setenv("LD_DEBUG", "libs", 1);
+  const TRun local = Run({"*.txt", Tree});
+  unsetenv("LD_DEBUG");
+  EXPECT_EQ(local.Status, 0);
+  ASSERT_NE(local.Err.find("libstdc++"), std::string::npos) << "the loader reports on stderr";
+  EXPECT_EQ(local.Err.find("libsmbclient"), std::string::npos);
+}
