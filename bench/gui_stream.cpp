@@ -67,6 +67,7 @@ class TCountingUiThread : public TUiThread {
     });
     WaitedNs += std::chrono::duration_cast<std::chrono::nanoseconds>(
                     std::chrono::steady_clock::now() - start).count();
+    ++Returned;
   }
   void PumpUiCalls(int timeoutMs) override { Inner.PumpUiCalls(timeoutMs); }
   void Wake() override { Inner.Wake(); }
@@ -75,10 +76,11 @@ class TCountingUiThread : public TUiThread {
     Inner.Post(notification);
   }
   void Withdraw(TUiNotification& notification) override { Inner.Withdraw(notification); }
-  void Reset() { Calls = 0; WaitedNs = 0; RanNs = 0; Posts = 0; }
+  void Reset() { Calls = 0; Returned = 0; WaitedNs = 0; RanNs = 0; Posts = 0; }
   // RanNs: time the calls themselves took on the GUI thread. Posts: notifications queued
   // (raises merged into one already waiting are not counted).
-  std::atomic<long long> Calls{0}, WaitedNs{0}, RanNs{0}, Posts{0};
+  // Returned: calls whose worker has resumed (and added its wait to WaitedNs).
+  std::atomic<long long> Calls{0}, Returned{0}, WaitedNs{0}, RanNs{0}, Posts{0};
 
  private:
   TUiThread& Inner;
@@ -237,6 +239,7 @@ int main(int argc, char* argv[]) {
     TSearchPage& page = *window->ActivePage();
     uiThread.Reset();
     gui.push_back(SearchWithPage(page, tree, threads, found));
+    while (uiThread.Returned.load() < uiThread.Calls.load()) WaitForEvents();  // for the counts
     const double calls = std::max(1.0, double(uiThread.Calls.load()));
     std::printf("page run %d: %.3fs, %lld waiting hand-offs (%.1f us waited, %.1f us ran each), "
                 "%lld notifications queued\n",
