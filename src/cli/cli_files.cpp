@@ -9,11 +9,42 @@
 #include <vector>
 
 #include "engine/masks.h"
+#include "platform/dir_listing.h"
 #include "results/lan_error.h"
 #include "results/result_manager.h"
 #include "results/result_text.h"
 
 namespace {
+
+std::vector<TMask> CompileMasks(const std::string& list) {
+  std::vector<TMask> masks;
+  for (const std::string& mask : SplitMasks(list)) masks.emplace_back(mask);
+  return masks;
+}
+
+bool AnyMatches(const std::vector<TMask>& masks, std::string_view name) {
+  return std::any_of(masks.begin(), masks.end(), [&](const TMask& mask) { return mask.Matches(name); });
+}
+
+// Whether a folder of path matches one of the exclusion masks: a search with them would
+// not have walked it, so nothing below it is kept either. A network path's host and share
+// are not folders of the search.
+bool InExcludedFolder(const std::string& path, const std::vector<TMask>& excluded) {
+  if (excluded.empty()) return false;
+  const char separator = PathSeparatorOf(path);
+  size_t skip = IsUncPath(path) ? 2 : 0;
+  size_t begin = 0;
+  while (begin < path.size()) {
+    size_t end = path.find(separator, begin);
+    if (end == std::string::npos) end = path.size();
+    if (end > begin) {
+      if (skip > 0) --skip;
+      else if (AnyMatches(excluded, std::string_view(path).substr(begin, end - begin))) return true;
+    }
+    begin = end + 1;
+  }
+  return false;
+}
 
 bool EndsWithXml(const std::string& fileName) {
   static constexpr std::string_view kXml = ".xml";
@@ -155,16 +186,15 @@ int RunCliLoad(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   TResultManager store;
   BeginStructuredOutput(options.Format, out);
   if (ReportFailure(options, err, [&] { store.LoadFromFile(options.LoadFile); }) != 0) return 1;
-  if (!options.Pattern.empty()) {
-    std::vector<TMask> masks;
-    for (const std::string& mask : SplitMasks(options.Pattern)) masks.emplace_back(mask);
+  if (!options.Pattern.empty() || !options.Exclude.empty()) {
+    const std::vector<TMask> masks = CompileMasks(options.Pattern);
+    const std::vector<TMask> excluded = CompileMasks(options.Exclude);
     std::vector<PSearchResult> kept;
     for (size_t i = 0; i < store.Count(); ++i) {
       const TSearchResult& result = store.Item(i);
-      if (std::any_of(masks.begin(), masks.end(),
-                      [&](const TMask& mask) { return mask.Matches(result.Name); })) {
-        kept.push_back(std::make_unique<TSearchResult>(result));
-      }
+      if (!masks.empty() && !AnyMatches(masks, result.Name)) continue;
+      if (AnyMatches(excluded, result.Name) || InExcludedFolder(*result.Path, excluded)) continue;
+      kept.push_back(std::make_unique<TSearchResult>(result));
     }
     store.ReplaceAll(std::move(kept));
   }

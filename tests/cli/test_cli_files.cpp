@@ -116,3 +116,14 @@ TEST_F(CliFilesTest, BadOptionsAreUsageErrors) {
   EXPECT_EQ(Run({"--sort", "colour", "*", Root}).Status, 2);
   EXPECT_EQ(Run({"--load", Root + "/r.dat", "*", Root}).Status, 2);  // no LOCATION with --load
 }
+
+// A loaded result set honours --exclude as a search would have: a matching name is left
+// out, and so is everything in a folder whose name matches.
+TEST_F(CliFilesTest, LoadLeavesOutExcludedNamesAndFolders) {
+  ASSERT_EQ(Run({"--save", Root + "/r.dat", "*.txt", Root + "/tree"}).Status, 0);
+  const std::string tree = Root + "/tree";
+  EXPECT_EQ(Run({"--load", Root + "/r.dat", "--sort", "path", "--exclude", "sub;b.txt"}).Out, tree + "/a.txt\n");
+  EXPECT_EQ(Run({"--load", Root + "/r.dat", "--sort", "path", "--exclude", "su"}).Out,
+            tree + "/a.txt\n" + tree + "/b.txt\n" + tree + "/sub/c.txt\n")
+      << "a mask matches whole names only";
+}
