@@ -20,8 +20,8 @@ namespace {
 //
 // Only folders need their file id (a walk compares it with the ids of the folders above
 // to find links that lead back), and the library's one call that gives it re-parses the
-// folder's URL and settles the credentials again for every entry: a sixth of the
-// client's time on a share of small folders. So the listing is read twice in memory:
+// folder's URL and settles the credentials again for every entry: about half of the
+// client's CPU time on a share of small folders. So the listing is read twice in memory:
 // once to learn which entries are folders, then from its start again, asking for the id
 // only of those.
 class TSmbDirListing final : public TDirListing {
@@ -29,7 +29,8 @@ class TSmbDirListing final : public TDirListing {
   TSmbDirListing(SMBCCTX* ctx, SMBCFILE* dir) : Context(ctx), Dir(dir) {
     auto readdirplus = Smbc().smbc_getFunctionReaddirPlus(Context);
     while (const libsmb_file_info* info = readdirplus(Context, Dir))  // ".." is never walked
-      IsFolder.push_back((info->attrs & kAttrDirectory) != 0 && std::strcmp(info->name, "..") != 0);
+      IsFolder.push_back((info->attrs & kAttrDirectory) != 0 && info->name != nullptr &&
+                         std::strcmp(info->name, "..") != 0);
     Smbc().smbc_getFunctionLseekdir(Context)(Context, Dir, 0);  // back to the first entry
   }
   ~TSmbDirListing() override { Smbc().smbc_getFunctionClosedir(Context)(Context, Dir); }
