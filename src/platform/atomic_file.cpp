@@ -219,9 +219,10 @@ void TAtomicFile::Flush() {
   Buffer.clear();
 }
 
-void TAtomicFile::Commit() {
+void TAtomicFile::Commit(TDurability durability) {
   Flush();
-  if (fsync(Fd) != 0) Fail(TStep::Write, errno, "Cannot write file", Target);
+  const bool durable = durability == TDurability::Durable;
+  if (durable && fsync(Fd) != 0) Fail(TStep::Write, errno, "Cannot write file", Target);
   if (Unnamed && !NameUnnamedFile()) Fail(TStep::Write, errno, "Cannot write file", Target);
   const int fd = Fd;
   Fd = -1;
@@ -231,6 +232,7 @@ void TAtomicFile::Commit() {
   }
   TempName.clear();
   Committed = true;
+  if (!durable) return;
   // Make the rename itself durable. The new file is complete and in place whether or not
   // this succeeds, so a failure here is not reported: there is nothing left to undo.
   const int folder = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

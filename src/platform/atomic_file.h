@@ -52,10 +52,15 @@ class TAtomicFile {
   void Write(const void* data, size_t size);
   void Write(std::string_view text) { Write(text.data(), text.size()); }
 
-  // Writes what is buffered, syncs the file, closes it and renames it over the target.
-  // Throws Write or Replace; after a throw the temporary file is gone and the target
-  // is as it was. Call at most once.
-  void Commit();
+  // How Commit treats the disk. Durable waits until the file and its new name are on the
+  // disk; Scratch does not, for a file written anew at every start of the program, where
+  // losing it in a crash costs nothing (readers still see the old or the new file whole).
+  enum class TDurability { Durable, Scratch };
+
+  // Writes what is buffered, syncs the file (when Durable), closes it and renames it over
+  // the target. Throws Write or Replace; after a throw the temporary file is gone and the
+  // target is as it was. Call at most once.
+  void Commit(TDurability durability = TDurability::Durable);
 
   // The file replaced: the name given, or the file its links lead to.
   const std::string& TargetName() const { return Target; }

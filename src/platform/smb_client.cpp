@@ -127,12 +127,12 @@ std::string PrivateStateDir() {
 }
 
 // Replaces a configuration file whole, so that a library reading it meanwhile never sees
-// half of it.
+// half of it. Every start writes it anew, so it need not wait for the disk.
 bool WriteConfigFile(const std::string& path, const std::string& text) {
   try {
     TAtomicFile out(path);
     out.Write(text);
-    out.Commit();
+    out.Commit(TAtomicFile::TDurability::Scratch);
     return true;
   } catch (const TAtomicFileError&) {
     return false;  // the caller goes on with the library's defaults
