@@ -16,12 +16,6 @@
 
 namespace {
 
-std::vector<TMask> CompileMasks(const std::string& list) {
-  std::vector<TMask> masks;
-  for (const std::string& mask : SplitMasks(list)) masks.emplace_back(mask);
-  return masks;
-}
-
 bool AnyMatches(const std::vector<TMask>& masks, std::string_view name) {
   return std::any_of(masks.begin(), masks.end(), [&](const TMask& mask) { return mask.Matches(name); });
 }

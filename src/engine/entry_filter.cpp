@@ -24,9 +24,8 @@ TEntryFilter::TEntryFilter(const TSearchTask& task)
       SizeFrom(task.FileSizeFrom),
       SizeTo(task.FileSizeTo),
       TimeFrom(HasTimeFrom ? PackBound(task.FileTimeFrom) : 0),
-      TimeTo(HasTimeTo ? PackBound(task.FileTimeTo) : 0) {
-  for (const std::string& mask : SplitMasks(task.Exclude)) ExcludeMasks.emplace_back(mask);
-}
+      TimeTo(HasTimeTo ? PackBound(task.FileTimeTo) : 0),
+      ExcludeMasks(CompileMasks(task.Exclude)) {}
 
 bool TEntryFilter::SizeAndTimePass(int64_t size, uint32_t time) const {
   if (HasSizeFrom && size < SizeFrom) return false;

@@ -14,8 +14,7 @@ constexpr uint32_t kTestedAttr = kAttrReadOnly | kAttrHidden | kAttrSystem | kAt
 
 // Null when the task has no mask. Throws TMaskError for a malformed mask or exclusion mask.
 std::shared_ptr<const TWalkRules> CompileRules(const TSearchTask& task) {
-  std::vector<TMask> masks;
-  for (const std::string& mask : SplitMasks(task.Mask)) masks.emplace_back(mask);
+  std::vector<TMask> masks = CompileMasks(task.Mask);
   if (masks.empty()) return nullptr;
   return std::make_shared<const TWalkRules>(TWalkRules{std::move(masks), TEntryFilter(task)});
 }

@@ -150,3 +150,9 @@ bool TMask::Matches(std::string_view name) const noexcept {
 }
 
 bool MatchesMask(std::string_view name, std::string_view mask) { return TMask(mask).Matches(name); }
+
+std::vector<TMask> CompileMasks(const std::string& list) {
+  std::vector<TMask> masks;
+  for (const std::string& mask : SplitMasks(list)) masks.emplace_back(mask);
+  return masks;
+}

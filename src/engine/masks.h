@@ -55,6 +55,10 @@ class TMask {
   std::vector<std::bitset<256>> Sets;  // upper-cased members of each set
 };
 
+// Every mask of a mask list (SplitMasks) compiled, in order. Throws TMaskError for the
+// first malformed one.
+std::vector<TMask> CompileMasks(const std::string& list);
+
 // Matches name against mask, compiling the mask first. Throws TMaskError when mask is
 // malformed. For one-off tests; the walker compiles its masks once with TMask.
 bool MatchesMask(std::string_view name, std::string_view mask);
