@@ -148,7 +148,13 @@ TEST(FileThread, DeliversInBatchesOf128ThenTheRest) {
   for (int i = 0; i < 300; ++i) tree.File("f" + std::to_string(i) + ".txt");
   TSearchRig rig(THandOff::Queued);
   std::vector<size_t> counts;
-  rig.Store.OnChange = [&](TResultManager* store) { counts.push_back(store->Count()); };
+  // Read under the store's lock: without it the count may be caught in the middle of a
+  // batch being appended (a reader without the lock sees each record as it lands).
+  rig.Store.OnChange = [&](TResultManager* store) {
+    store->Lock.WaitFor(INFINITE);
+    counts.push_back(store->Count());
+    store->Lock.Release();
+  };
   rig.Run(TSearchRig::Task(tree.Root, "*.txt"));
   ASSERT_FALSE(counts.empty());
   EXPECT_EQ(counts.back(), 300u);
