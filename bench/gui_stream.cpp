@@ -27,11 +27,11 @@
 #include <thread>
 #include <vector>
 
-#include "page/search_page.h"
+#include "hive/registry.h"
+#include "os/netresource.h"
 #include "page/message_box.h"
 #include "page/qt_ui_thread.h"
-#include "platform/netresource.h"
-#include "platform/registry.h"
+#include "page/search_page.h"
 #include "results/result_manager.h"
 #include "settings/program_options.h"
 #include "settings/setting.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/registry.h"
+#include "hive/registry.h"
 #include "scratch_folder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,17 +6,17 @@
 #include <cstdlib>
 #include <memory>
 
+#include "hive/registry.h"
+#include "os/dir_listing.h"
+#include "os/ui_thread.h"
 #include "page/qt_ui_thread.h"
-#include "platform/dir_listing.h"
-#include "platform/registry.h"
-#include "platform/smb_client.h"
-#include "platform/ui_thread.h"
 #include "shell/app_identity.h"
 #include "shell/conn_dialog.h"
 #include "shell/icons.h"
 #include "shell/main_window.h"
 #include "shell/one_copy.h"
 #include "shell/tray_icon.h"
+#include "smb/smb_client.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 
 #include "cli/cli_output.h"
-#include "platform/network_hosts.h"
-#include "platform/smb_client.h"
-#include "platform/smb_path.h"
+#include "network/network_hosts.h"
+#include "smb/smb_client.h"
+#include "smb/smb_path.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/masks.h"
-#include "platform/dir_listing.h"
+#include "os/dir_listing.h"
 #include "results/lan_error.h"
 #include "results/result_manager.h"
 #include "results/result_text.h"

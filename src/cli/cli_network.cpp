@@ -8,11 +8,11 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "platform/net_error_text.h"
-#include "platform/netapi.h"
-#include "platform/range_probe.h"
-#include "platform/smb_client.h"
-#include "platform/smb_path.h"
+#include "discovery/range_probe.h"
+#include "network/netapi.h"
+#include "os/net_error_text.h"
+#include "smb/smb_client.h"
+#include "smb/smb_path.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "cli/cli_options.h"
 #include "engine/search_task.h"
-#include "platform/smb_credentials.h"
+#include "smb/smb_credentials.h"
 
 bool IsNetworkLocation(const std::string& location);
 

@@ -5,9 +5,9 @@
 
 #include "cli/cli_files.h"
 #include "cli/cli_network.h"
+#include "discovery/range_probe.h"
 #include "engine/masks.h"
-#include "platform/dos_time.h"
-#include "platform/range_probe.h"
+#include "os/dos_time.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
-#include "platform/dos_time.h"
+#include "os/dos_time.h"
 #include "results/result_text.h"
 #include "results/search_result.h"
 

@@ -13,7 +13,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/cli_search.h"
-#include "platform/dir_listing.h"
+#include "os/dir_listing.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");

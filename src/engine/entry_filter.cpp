@@ -1,6 +1,6 @@
 #include "engine/entry_filter.h"
 
-#include "platform/dos_time.h"
+#include "os/dos_time.h"
 
 namespace {
 

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <limits>
 
-#include "results/result_manager.h"
-#include "platform/dos_time.h"
-#include "platform/net_errors.h"
+#include "network/folder_listing.h"
+#include "os/dos_time.h"
+#include "os/net_errors.h"
 #include "results/logger.h"
+#include "results/result_manager.h"
 
 namespace {
 

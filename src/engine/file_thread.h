@@ -25,7 +25,7 @@
 #include "engine/entry_filter.h"
 #include "engine/masks.h"
 #include "engine/search_thread.h"
-#include "platform/dir_listing.h"
+#include "os/dir_listing.h"
 
 // A walk's masks and filter, compiled by the first folder task and shared by every folder
 // task below it: the text is the same for all of them, so no folder compiles it again.

@@ -24,7 +24,7 @@
 // destroyed, pumping UiThread() meanwhile; the result store and the error log must
 // outlive it.
 //
-// Locks: QueueLock, in the order written in platform/ui_thread.h. It is held only
+// Locks: QueueLock, in the order written in os/ui_thread.h. It is held only
 // briefly and never while waiting for another thread or raising a notification.
 #include <atomic>
 #include <cstdint>
@@ -37,8 +37,8 @@
 #include "engine/search_task.h"
 #include "engine/worker_host.h"
 #include "engine/worker_pool.h"
-#include "platform/thread_annotations.h"
-#include "platform/ui_thread.h"
+#include "os/thread_annotations.h"
+#include "os/ui_thread.h"
 
 class TSearchThread;
 class TResultManager;
@@ -105,7 +105,7 @@ class TSearchManager final : public TWorkerHost {
 
   TWorkerFactory WorkerFactory;
 
-  // Owner: this manager. Guards the fields below it; order in platform/ui_thread.h.
+  // Owner: this manager. Guards the fields below it; order in os/ui_thread.h.
   mutable TLock QueueLock;
   std::deque<PSearchTask> Queue GUARDED_BY(QueueLock);        // owns the waiting tasks
   std::vector<TSearchThread*> Threads GUARDED_BY(QueueLock);  // running, not owned

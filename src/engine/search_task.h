@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/dir_listing.h"
-#include "platform/file_attr.h"
-#include "platform/mount_points.h"
-#include "platform/netresource.h"
+#include "os/dir_listing.h"
+#include "os/file_attr.h"
+#include "os/mount_points.h"
+#include "os/netresource.h"
 
 // What decides which entries are results. Every task of one search carries the same.
 struct TSearchCriteria {

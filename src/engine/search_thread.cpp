@@ -1,6 +1,6 @@
 #include "engine/search_thread.h"
 
-#include "platform/named_mutex.h"
+#include "os/named_mutex.h"
 #include "results/result_manager.h"
 
 namespace {

@@ -12,7 +12,7 @@
 //
 // Threads: everything but Terminate and Terminated belongs to the worker's own thread;
 // the batch needs no lock. Delivery appends the batch to the store under the store's
-// Lock ("RESULT_MUTEX", a leaf lock: see platform/ui_thread.h for the order), releases it,
+// Lock ("RESULT_MUTEX", a leaf lock: see os/ui_thread.h for the order), releases it,
 // and then raises the store's Changed; no worker waits for the UI thread to deliver.
 #include <atomic>
 #include <cstdint>

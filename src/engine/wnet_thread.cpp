@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/netapi.h"
+#include "network/netapi.h"
 #include "results/logger.h"
 
 void TWNetThread::Run() {

@@ -4,7 +4,7 @@
 // them do not depend on each other's headers.
 //
 // Threads: every member may be called from any worker thread; none waits for the UI
-// thread (the notifications are raised, not run; see platform/ui_thread.h).
+// thread (the notifications are raised, not run; see os/ui_thread.h).
 #include <vector>
 
 #include "engine/search_task.h"

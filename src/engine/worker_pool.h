@@ -5,7 +5,7 @@
 // at once is the manager's business (it submits at most MaxThreads workers at a time,
 // plus workers that are finishing).
 //
-// Lock: the innermost of the order written in platform/ui_thread.h (taken under the
+// Lock: the innermost of the order written in os/ui_thread.h (taken under the
 // manager's QueueLock by Submit); no job runs while it is held.
 //
 // Deadlock hazard: Shutdown waits for every job, so it must not run inside a job, nor

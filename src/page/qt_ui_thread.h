@@ -31,7 +31,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/ui_thread.h"
+#include "os/ui_thread.h"
 
 class QObject;
 
@@ -85,7 +85,7 @@ class TQtUiThread : public TUiThread {
   std::thread::id GuiThread;
   std::unique_ptr<QObject> Receiver;  // lives on the GUI thread; target of the wake-ups
 
-  // CallsLock is a leaf lock (see the order in platform/ui_thread.h): nothing else is
+  // CallsLock is a leaf lock (see the order in os/ui_thread.h): nothing else is
   // taken while it is held, and no call runs under it.
   std::mutex CallsLock;
   std::condition_variable CallArrived;  // a call was queued (PumpUiCalls waits on it)

@@ -22,12 +22,12 @@
 
 #include "engine/masks.h"
 #include "engine/search_manager.h"
+#include "os/ui_thread.h"
 #include "page/file_masks_menu.h"
 #include "page/log_model.h"
 #include "page/message_box.h"
 #include "page/result_actions.h"
 #include "page/result_model.h"
-#include "platform/ui_thread.h"
 #include "results/logger.h"
 #include "results/result_manager.h"
 #include "settings/program_options.h"

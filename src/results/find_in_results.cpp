@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "platform/locale_text.h"
+#include "os/locale_text.h"
 
 namespace {
 

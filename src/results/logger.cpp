@@ -1,6 +1,6 @@
 #include "results/logger.h"
 
-#include "platform/net_error_text.h"
+#include "os/net_error_text.h"
 
 void TLogger::AddError(uint32_t errorCode, const NETRESOURCEA& resource) {
   std::lock_guard<std::mutex> guard(LogLock);

@@ -7,7 +7,7 @@
 // Lines never moves an element once added, and a reader sees every line below the Count
 // it read, complete. Clear only while no worker of the page runs.
 //
-// Lock: LogLock is a leaf of the order written in platform/ui_thread.h. It is held while a
+// Lock: LogLock is a leaf of the order written in os/ui_thread.h. It is held while a
 // line is built (which asks the network layer for the message text) and appended, and
 // never while calling out to other threads.
 #include <cstdint>
@@ -15,7 +15,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/netresource.h"
+#include "os/netresource.h"
 #include "results/stable_list.h"
 
 class TLogger {

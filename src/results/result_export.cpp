@@ -2,8 +2,8 @@
 
 #include <initializer_list>
 
-#include "platform/atomic_file.h"
-#include "platform/locale_text.h"
+#include "os/atomic_file.h"
+#include "os/locale_text.h"
 #include "results/result_file.h"
 #include "results/result_manager.h"
 #include "results/result_text.h"

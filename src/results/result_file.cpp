@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/atomic_file.h"
-#include "platform/regular_file.h"
+#include "os/atomic_file.h"
+#include "os/regular_file.h"
 #include "results/lan_error.h"
 #include "results/result_manager.h"
 

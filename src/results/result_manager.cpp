@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_attr.h"
-#include "platform/locale_text.h"
+#include "os/file_attr.h"
+#include "os/locale_text.h"
 #include "results/result_text.h"
 
 namespace {

@@ -9,7 +9,7 @@
 // UI thread while no worker of the page delivers to this store.
 //
 // Lock: Lock ("RESULT_MUTEX", one for the process) is a leaf of the order written in
-// platform/ui_thread.h. A delivering worker holds it only around AddResults and raises
+// os/ui_thread.h. A delivering worker holds it only around AddResults and raises
 // Changed after releasing it, so the page's handler may run while other workers append:
 // it reads below the Count it read, which never moves. The UI thread never takes Lock.
 #include <cstddef>
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/named_mutex.h"
+#include "os/named_mutex.h"
 #include "results/search_result.h"
 #include "results/sorted_list.h"
 

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "platform/dos_time.h"
-#include "platform/file_attr.h"
-#include "platform/locale_text.h"
+#include "os/dos_time.h"
+#include "os/file_attr.h"
+#include "os/locale_text.h"
 
 std::string SizeToText(int64_t n) {
   constexpr int64_t kKB = 1024;

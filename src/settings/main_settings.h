@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
+#include "hive/registry.h"
 #include "settings/program_options.h"
 
 inline constexpr int32_t kWindowStateNormal = 0;

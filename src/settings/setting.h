@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/netresource.h"
-#include "platform/registry.h"
+#include "hive/registry.h"
+#include "os/netresource.h"
 
 struct TSetting {
   // The construction values: the entire network, attributes 0x31, no bounds.

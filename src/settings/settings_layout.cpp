@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/registry.h"
+#include "hive/registry.h"
 
 namespace {
 

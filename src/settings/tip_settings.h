@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/registry.h"
+#include "hive/registry.h"
 
 struct TTipState {
   std::optional<int32_t> LastTip;  // absent: no tip shown yet

@@ -13,11 +13,11 @@
 
 #include <algorithm>
 
+#include "network/netapi.h"
+#include "os/net_errors.h"
 #include "page/message_box.h"
-#include "platform/keyring.h"
-#include "platform/net_errors.h"
-#include "platform/netapi.h"
-#include "platform/smb_path.h"
+#include "smb/keyring.h"
+#include "smb/smb_path.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 // Passwords live in the network layer's memory for this run: they are never written to
 // the settings, never shown in a message and the password box is emptied once used. With
 // "Remember password" ticked, a successful connection's credentials are also kept in the
-// desktop's keyring (platform/keyring.h), and the server or share is connected again at
+// desktop's keyring (smb/keyring.h), and the server or share is connected again at
 // the next start (ReconnectRememberedLogins). Without a keyring the box is greyed and a
 // line under it says why. Connecting without the box ticked, or disconnecting, removes
 // what the keyring kept for that name.
@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/smb_credentials.h"
+#include "smb/smb_credentials.h"
 
 class QCheckBox;
 class QLabel;

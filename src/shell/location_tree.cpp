@@ -9,11 +9,11 @@
 #include <memory>
 #include <thread>
 
-#include "platform/dir_listing.h"
-#include "platform/netapi.h"
-#include "platform/range_probe.h"
-#include "platform/smb_path.h"
+#include "discovery/range_probe.h"
+#include "network/folder_listing.h"
+#include "network/netapi.h"
 #include "shell/icons.h"
+#include "smb/smb_path.h"
 
 namespace {
 

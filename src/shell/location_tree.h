@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/netresource.h"
+#include "os/netresource.h"
 
 class QTreeWidget;
 

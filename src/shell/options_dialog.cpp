@@ -24,9 +24,9 @@
 #include <optional>
 
 #include "engine/masks.h"
+#include "hive/registry.h"
+#include "os/dir_listing.h"
 #include "page/message_box.h"
-#include "platform/dir_listing.h"
-#include "platform/registry.h"
 #include "settings/program_options.h"
 #include "settings/setting.h"
 

@@ -12,7 +12,7 @@
 #include <limits>
 #include <memory>
 
-#include "platform/registry.h"
+#include "hive/registry.h"
 #include "results/lan_error.h"
 #include "settings/tip_settings.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "engine/search_manager.h"
-#include "platform/ui_thread.h"
+#include "os/ui_thread.h"
 #include "results/logger.h"
 #include "results/result_manager.h"
 

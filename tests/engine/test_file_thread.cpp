@@ -15,8 +15,8 @@
 #include "engine/entry_filter.h"
 #include "engine/file_thread.h"
 #include "engine/masks.h"
-#include "platform/dir_listing.h"
-#include "platform/dos_time.h"
+#include "network/folder_listing.h"
+#include "os/dos_time.h"
 #include "results/result_text.h"
 #include "search_fixture.h"
 

@@ -5,7 +5,7 @@
 
 #include "engine/entry_filter.h"
 #include "engine/search_task.h"
-#include "platform/dos_time.h"
+#include "os/dos_time.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/search_thread.h"
-#include "platform/netresource.h"
+#include "os/netresource.h"
 #include "search_fixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "network_env.h"
 
-#include "platform/smb_client.h"
+#include "smb/smb_client.h"
 
 namespace {
 

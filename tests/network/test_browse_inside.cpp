@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "engine/search_fixture.h"
-#include "platform/netapi.h"
-#include "platform/smb_client.h"
+#include "network/netapi.h"
+#include "smb/smb_client.h"
 #include "support/browse_harness.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <sstream>
 
 #include "engine/search_fixture.h"
-#include "platform/netapi.h"
-#include "platform/smb_client.h"
+#include "network/netapi.h"
+#include "smb/smb_client.h"
 #include "support/discovery_harness.h"
 #include "support/process_run.h"
 #include "support/smbd_harness.h"

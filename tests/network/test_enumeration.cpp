@@ -11,9 +11,9 @@
 
 #include "engine/search_fixture.h"
 #include "engine/wnet_thread.h"
+#include "network/netapi.h"
 #include "network_env.h"
-#include "platform/netapi.h"
-#include "platform/smb_path.h"
+#include "smb/smb_path.h"
 
 namespace {
 

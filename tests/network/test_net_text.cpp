@@ -5,9 +5,9 @@
 #include <barrier>
 #include <thread>
 
-#include "platform/net_error_text.h"
-#include "platform/smb_path.h"
+#include "os/net_error_text.h"
 #include "results/logger.h"
+#include "smb/smb_path.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include "engine/search_fixture.h"
 #include "network_env.h"
-#include "platform/dos_time.h"
-#include "platform/smb_listing.h"
+#include "os/dos_time.h"
+#include "smb/smb_listing.h"
 
 namespace {
 

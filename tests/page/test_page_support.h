@@ -21,12 +21,12 @@
 
 #include "engine/search_manager.h"
 #include "engine/search_thread.h"
-#include "page/search_page.h"
+#include "hive/registry.h"
+#include "os/netresource.h"
+#include "os/ui_thread.h"
 #include "page/message_box.h"
 #include "page/qt_ui_thread.h"
-#include "platform/netresource.h"
-#include "platform/registry.h"
-#include "platform/ui_thread.h"
+#include "page/search_page.h"
 #include "settings/setting.h"
 
 namespace lqtest {

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <ctime>
 
-#include "platform/code_page.h"
-#include "platform/locale_text.h"
+#include "os/code_page.h"
+#include "os/locale_text.h"
 #include "results/lan_error.h"
 #include "results/result_export.h"
 #include "results/result_manager.h"

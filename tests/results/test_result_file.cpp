@@ -12,7 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/atomic_file.h"
+#include "os/atomic_file.h"
 #include "results/lan_error.h"
 #include "results/result_file.h"
 #include "results/result_manager.h"

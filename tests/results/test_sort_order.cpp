@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/locale_text.h"
+#include "os/locale_text.h"
 #include "results/result_manager.h"
 #include "results/result_text.h"
 #include "results/sorted_list.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dos_time.h"
+#include "os/dos_time.h"
 #include "results/result_manager.h"
 #include "results/stable_list.h"
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/dos_time.h"
-#include "platform/locale_text.h"
+#include "os/dos_time.h"
+#include "os/locale_text.h"
 #include "results/result_text.h"
 
 namespace {

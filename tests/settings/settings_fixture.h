@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/registry.h"
+#include "hive/registry.h"
 #include "settings/settings_layout.h"
 
 class SettingsTest : public ::testing::Test {

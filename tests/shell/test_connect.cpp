@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "engine/search_fixture.h"
+#include "os/net_errors.h"
 #include "page/message_box.h"
-#include "platform/keyring.h"
-#include "platform/net_errors.h"
-#include "platform/smb_credentials.h"
 #include "shell/conn_dialog.h"
+#include "smb/keyring.h"
+#include "smb/smb_credentials.h"
 #include "support/keyring_session.h"
 #include "support/smbd_harness.h"
 #include "test_tray_qt_app.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "hive/registry.h"
 #include "page/message_box.h"
-#include "platform/registry.h"
 #include "settings/program_options.h"
 #include "settings/setting.h"
 #include "settings/settings_layout.h"

@@ -12,10 +12,10 @@
 #include <future>
 #include <map>
 
-#include "platform/net_errors.h"
-#include "platform/smb_client.h"
-#include "platform/smb_credentials.h"
-#include "platform/smb_path.h"
+#include "os/net_errors.h"
+#include "smb/smb_client.h"
+#include "smb/smb_credentials.h"
+#include "smb/smb_path.h"
 #include "support/smbd_harness.h"
 #include "test_options_fixture.h"
 

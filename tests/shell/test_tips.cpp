@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/registry.h"
+#include "hive/registry.h"
 #include "results/lan_error.h"
 #include "settings/settings_layout.h"
 #include "settings/tip_settings.h"

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/locale_text.h"
+#include "os/locale_text.h"
 
 // source is the locale source name ("en_US"); the locale is made in UTF-8.
 inline bool UseCompiledUtf8Locale(const std::string& source) {

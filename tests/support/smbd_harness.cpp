@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/smb_path.h"
-#include "platform/smb_probe.h"
+#include "smb/smb_path.h"
+#include "smb/smb_probe.h"
 
 extern char** environ;
 

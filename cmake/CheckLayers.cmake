@@ -1,0 +1,48 @@
+cmake_minimum_required(VERSION 3.25)
+# Run as a test (cmake -DSOURCE_DIR=... -P CheckLayers.cmake): every #include "dir/..." in
+# src/<folder> must name <folder> itself or a folder below it. The links between the
+# library targets are the architecture; this makes an include that goes up or sideways
+# fail the suite even where the header happens to be on the include path.
+#
+# Each folder and what it may include (its own links and everything below them). A new
+# folder under src/ must be added here, with its place in the graph.
+set(layers_os "os")
+set(layers_hive "hive;${layers_os}")
+set(layers_smb "smb;${layers_os}")
+set(layers_discovery "discovery;${layers_smb}")
+set(layers_network "network;${layers_discovery}")
+set(layers_results "results;${layers_os}")
+set(layers_settings "settings;${layers_hive}")
+set(layers_engine "engine;results;${layers_network}")
+set(layers_page "page;engine;results;settings;hive;${layers_network}")
+set(layers_shell "shell;${layers_page}")
+set(layers_app "app;${layers_shell}")
+set(layers_cli "cli;${layers_engine};settings;hive")
+
+file(GLOB folders LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR}/src ${SOURCE_DIR}/src/*)
+set(faults "")
+foreach(folder ${folders})
+  if(NOT IS_DIRECTORY ${SOURCE_DIR}/src/${folder})
+    continue()
+  endif()
+  if(NOT DEFINED layers_${folder})
+    list(APPEND faults "src/${folder}: not in cmake/CheckLayers.cmake")
+    continue()
+  endif()
+  file(GLOB_RECURSE sources ${SOURCE_DIR}/src/${folder}/*.h ${SOURCE_DIR}/src/${folder}/*.cpp)
+  foreach(source ${sources})
+    file(STRINGS ${source} includes REGEX "^#include \"[a-z_]+/")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" target "${line}")
+      if(NOT target IN_LIST layers_${folder})
+        file(RELATIVE_PATH name ${SOURCE_DIR} ${source})
+        list(APPEND faults "${name}: ${line} (src/${folder} may include: ${layers_${folder}})")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(faults)
+  list(JOIN faults "\n" text)
+  message(FATAL_ERROR "Includes against the layering:\n${text}")
+endif()
+message(STATUS "layering: every include points down")

@@ -1,0 +1,8 @@
+#include "network/folder_listing.h"
+
+#include "smb/smb_listing.h"
+
+std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder, const POpenFolder& parent) {
+  if (IsUncPath(folder)) return OpenSmbDirListing(folder);
+  return OpenLocalDirListing(folder, parent);
+}

@@ -1,0 +1,291 @@
+#include "smb/smb_client.h"
+
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <shared_mutex>
+#include <string>
+
+#include "os/atomic_file.h"
+#include "os/net_errors.h"
+#include "smb/smb_credentials.h"
+#include "smb/smb_library.h"
+#include "smb/smb_probe.h"
+
+namespace {
+
+int CreateMutex(const char*, void** pplock, const char*) {
+  auto* mutex = new (std::nothrow) pthread_mutex_t;
+  if (mutex == nullptr) return ENOMEM;
+  pthread_mutex_init(mutex, nullptr);
+  *pplock = mutex;
+  return 0;
+}
+
+void DestroyMutex(void* plock, const char*) {
+  auto* mutex = static_cast<pthread_mutex_t*>(plock);
+  pthread_mutex_destroy(mutex);
+  delete mutex;
+}
+
+int LockMutex(void* plock, smb_thread_lock_type lockType, const char*) {
+  auto* mutex = static_cast<pthread_mutex_t*>(plock);
+  return lockType == SMB_THREAD_UNLOCK ? pthread_mutex_unlock(mutex) : pthread_mutex_lock(mutex);
+}
+
+int CreateTls(const char*, void** ppkey, const char*) {
+  auto* key = new (std::nothrow) pthread_key_t;
+  if (key == nullptr) return ENOMEM;
+  int result = pthread_key_create(key, nullptr);
+  if (result != 0) {
+    delete key;
+    return result;
+  }
+  *ppkey = key;
+  return 0;
+}
+
+void DestroyTls(void** ppkey, const char*) {
+  if (*ppkey == nullptr) return;
+  auto* key = static_cast<pthread_key_t*>(*ppkey);
+  pthread_key_delete(*key);
+  delete key;
+  *ppkey = nullptr;
+}
+
+// The library may read or write a thread-local value before it has created the value's
+// key (the key is then null). Such a value is kept in a slot of the calling thread, so it
+// stays per thread either way.
+thread_local void* UncreatedKeyValue = nullptr;
+
+int SetTls(void* pkey, const void* pval, const char*) {
+  if (pkey == nullptr) {
+    UncreatedKeyValue = const_cast<void*>(pval);
+    return 0;
+  }
+  return pthread_setspecific(*static_cast<pthread_key_t*>(pkey), pval);
+}
+
+void* GetTls(void* pkey, const char*) {
+  if (pkey == nullptr) return UncreatedKeyValue;
+  return pthread_getspecific(*static_cast<pthread_key_t*>(pkey));
+}
+
+const smb_thread_functions kThreadFunctions = {CreateMutex, DestroyMutex, LockMutex, CreateTls,
+                                               DestroyTls,  SetTls,       GetTls};
+
+// The library's log lines would otherwise land on the terminal; nobody reads them.
+void DropLogLine(void*, int, const char*) {}
+
+// Lock order: ShareListingLock -> ProtocolLock (shared) -> NewConnectionLock, and
+// ProtocolLock (shared) -> ContextLock, and BrowseLock -> ProtocolLock (exclusive) ->
+// ContextLock. ContextLock guards creating, initialising and freeing contexts (the
+// library's global state is not safe for that in parallel); it is never held during network
+// I/O. Browsing rewrites that global state during its I/O, so creating and freeing a
+// thread's context also hold ProtocolLock shared.
+std::mutex ContextLock;
+// The library keeps the protocol range of new connections in process-wide settings, not
+// per context. Browsing narrows the range to SMB1 while it holds ProtocolLock exclusively;
+// every other call that may open a connection holds it shared.
+std::shared_mutex ProtocolLock;
+// Held for every call that may open a new connection on a thread's context. Setting up a
+// connection guesses the local user's name with getpwuid(), whose result lives in one
+// buffer for the whole process, so two set-ups must never overlap. Calls on a connection
+// the thread already holds run in parallel. Owned by nobody; held only during such a call.
+std::mutex NewConnectionLock;
+std::mutex ShareListingLock;
+std::mutex BrowseLock;
+SMBCCTX* BrowseContext = nullptr;  // guarded by BrowseLock
+
+std::once_flag InitOnce;
+bool InitOk = false;  // written once under InitOnce
+TSmbClientOptions Options;  // written once under InitOnce
+
+// A private folder for the library's state (name cache, locks), owned by this user.
+std::string PrivateStateDir() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string base = runtime && *runtime ? std::string(runtime) : std::string("/tmp");
+  std::string dir = base + "/lanternquest-smb-" + std::to_string(getuid());
+  mkdir(dir.c_str(), 0700);
+  struct stat st{};
+  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+    // Someone else holds that name: use a fresh folder of our own.
+    std::string pattern = base + "/lanternquest-smb-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return {};
+    dir = pattern;
+  }
+  for (const char* sub : {"/.smb", "/lock", "/cache", "/state", "/private", "/ncalrpc"})
+    mkdir((dir + sub).c_str(), 0700);
+  return dir;
+}
+
+// Replaces a configuration file whole, so that a library reading it meanwhile never sees
+// half of it. Every start writes it anew, so it need not wait for the disk.
+bool WriteConfigFile(const std::string& path, const std::string& text) {
+  try {
+    TAtomicFile out(path);
+    out.Write(text);
+    out.Commit(TAtomicFile::TDurability::Scratch);
+    return true;
+  } catch (const TAtomicFileError&) {
+    return false;  // the caller goes on with the library's defaults
+  }
+}
+
+std::string CommonConfig(const std::string& dir) {
+  return "[global]\n"
+         "  lock directory = " + dir + "/lock\n"
+         "  cache directory = " + dir + "/cache\n"
+         "  state directory = " + dir + "/state\n"
+         "  private dir = " + dir + "/private\n"
+         "  ncalrpc dir = " + dir + "/ncalrpc\n"
+         "  log level = 0\n"
+         "  client use kerberos = off\n"
+         "  client min protocol = NT1\n";
+}
+
+SMBCCTX* NewContext() {
+  SMBCCTX* ctx = Smbc().smbc_new_context();
+  if (ctx == nullptr) return nullptr;
+  Smbc().smbc_setDebug(ctx, 0);
+  Smbc().smbc_setLogCallback(ctx, nullptr, DropLogLine);
+  Smbc().smbc_setOptionUseKerberos(ctx, 0);
+  Smbc().smbc_setOptionFallbackAfterKerberos(ctx, 0);
+  Smbc().smbc_setOptionUseCCache(ctx, 0);
+  Smbc().smbc_setTimeout(ctx, Options.RequestTimeoutMs);
+  Smbc().smbc_setUser(ctx, "");
+  Smbc().smbc_setFunctionAuthDataWithContext(ctx, AnswerSmbAuth);
+  if (Smbc().smbc_init_context(ctx) == nullptr) {
+    Smbc().smbc_free_context(ctx, 1);
+    return nullptr;
+  }
+  return ctx;
+}
+
+void InitOnceBody(const TSmbClientOptions& options) {
+  Options = options;
+  if (SmbLibrary() == nullptr) return;
+  Smbc().smb_thread_set_functions(&kThreadFunctions);
+  std::string dir = PrivateStateDir();
+  if (dir.empty()) return;
+  if (!WriteConfigFile(dir + "/.smb/smb.conf", CommonConfig(dir))) return;
+
+  // The library reads $HOME/.smb/smb.conf when it first starts, instead of the host's
+  // /etc/samba/smb.conf. HOME is changed only for that moment, before other threads use it.
+  const char* oldHome = std::getenv("HOME");
+  std::string savedHome = oldHome ? oldHome : "";
+  setenv("HOME", dir.c_str(), 1);
+  SMBCCTX* probe = Smbc().smbc_new_context();
+  if (oldHome) setenv("HOME", savedHome.c_str(), 1); else unsetenv("HOME");
+  if (probe == nullptr) return;
+
+  // Per-process choices go in a second file laid over the first.
+  std::string extra = "[global]\n";
+  if (!options.Interfaces.empty()) extra += "  interfaces = " + options.Interfaces + "\n";
+  if (!options.NameResolveOrder.empty())
+    extra += "  name resolve order = " + options.NameResolveOrder + "\n";
+  std::string extraPath = dir + "/.smb/process-" + std::to_string(getpid()) + ".conf";
+  bool ok = WriteConfigFile(extraPath, extra) && Smbc().smbc_setConfiguration(probe, extraPath.c_str()) == 0;
+  std::remove(extraPath.c_str());
+  Smbc().smbc_free_context(probe, 1);
+  InitOk = ok;
+}
+
+// Frees this thread's context when the thread ends.
+struct TThreadContext {
+  SMBCCTX* Context = nullptr;
+  bool Failed = false;
+  // "host\share" (small letters) of every share on which this context has opened a
+  // folder, and so holds a connection to; the library keeps one per server and share.
+  std::set<std::string> Connected;
+  ~TThreadContext() {
+    if (Context == nullptr) return;
+    // Browsing changes the library's global settings during its I/O: never free meanwhile.
+    std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+    std::lock_guard<std::mutex> guard(ContextLock);
+    Smbc().smbc_free_context(Context, 1);
+  }
+};
+thread_local TThreadContext ThisThreadContext;
+
+}  // namespace
+
+bool SmbInitialize(const TSmbClientOptions& options) {
+  std::call_once(InitOnce, [&] {
+    std::lock_guard<std::mutex> guard(ContextLock);
+    InitOnceBody(options);
+  });
+  return InitOk;
+}
+
+const TSmbClientOptions& SmbClientOptions() { return Options; }
+
+SMBCCTX* SmbThreadContext() {
+  TThreadContext& holder = ThisThreadContext;
+  if (holder.Context != nullptr || holder.Failed) return holder.Context;
+  if (!SmbInitialize()) {
+    holder.Failed = true;
+    return nullptr;
+  }
+  // Browsing changes the library's global settings during its I/O: never create meanwhile.
+  std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+  std::lock_guard<std::mutex> guard(ContextLock);
+  holder.Context = NewContext();
+  holder.Failed = holder.Context == nullptr;
+  return holder.Context;
+}
+
+void WithSmbBrowseContext(const std::function<void(SMBCCTX*)>& call) {
+  std::lock_guard<std::mutex> browseGuard(BrowseLock);
+  if (BrowseContext == nullptr && SmbInitialize()) {
+    std::lock_guard<std::mutex> guard(ContextLock);
+    BrowseContext = NewContext();
+  }
+  std::unique_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+  if (BrowseContext != nullptr) Smbc().smbc_setOptionProtocols(BrowseContext, "NT1", "NT1");
+  call(BrowseContext);
+  if (BrowseContext != nullptr) Smbc().smbc_setOptionProtocols(BrowseContext, "NT1", "SMB3");
+}
+
+void WithShareListingLock(const std::function<void()>& call) {
+  std::lock_guard<std::mutex> guard(ShareListingLock);
+  call();
+}
+
+void SmbConnectingCall(const std::function<bool()>& call) {
+  std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+  std::lock_guard<std::mutex> guard(NewConnectionLock);
+  call();
+}
+
+uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
+  *dir = nullptr;
+  *ctx = SmbThreadContext();
+  if (*ctx == nullptr) return ERROR_NO_NETWORK;
+  if (uint32_t code = ProbeSmbHost(name.Host); code != NO_ERROR) return code;
+  std::string url = SmbUrl(name);
+  int error = 0;
+  auto open = [&] {
+    *dir = Smbc().smbc_getFunctionOpendir(*ctx)(*ctx, url.c_str());
+    error = errno;
+    return *dir != nullptr;
+  };
+  // A share this thread's context already holds a connection to needs no set-up.
+  std::set<std::string>& connected = ThisThreadContext.Connected;
+  const std::string key = AsciiLower(name.Host) + "\\" + AsciiLower(name.Share);
+  if (connected.count(key) != 0) {
+    std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+    open();
+  } else {
+    SmbConnectingCall(open);
+    if (*dir != nullptr) connected.insert(key);
+  }
+  return *dir != nullptr ? NO_ERROR : NetErrorFromErrno(error);
+}
