@@ -21,6 +21,10 @@ packages=(
   fd-find findutils      # the benchmarks compare against fd and find
   xdg-utils
   locales                # locale sources: a test compiles en_US to check collation and formats
+  lintian                # the packaging test checks the Debian package (cpack -G DEB) with it
+  appstream              # appstreamcli: validates the AppStream metainfo and the installed tree
+  desktop-file-utils     # desktop-file-validate: checks the desktop entry
+  zsh fish               # the packaging test parses their completion files with them
 )
 missing=()
 for p in "${packages[@]}"; do
