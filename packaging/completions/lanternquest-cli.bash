@@ -45,7 +45,7 @@ _lanternquest_cli() {
   fi
 
   # Which positional argument this is: PATTERN first, LOCATION second.
-  local i word positional=0 skip=0 ended=0
+  local i word positional=0 skip=0 ended=0 loaded=0
   for ((i = 1; i < cword; i++)); do
     word=${COMP_WORDS[i]}
     if ((skip)); then skip=0; continue; fi
@@ -54,6 +54,7 @@ _lanternquest_cli() {
         --) ended=1; continue ;;
         =) skip=1; continue ;;  # the value of "--name=value"
         --discover) return ;;  # ranges only: nothing to offer
+        --load | --load=*) loaded=1 ;;  # a result file instead of LOCATION
       esac
       if [[ $word == -?* ]]; then
         # "--format json" takes the next word; "--format=json" arrives as three words.
@@ -71,7 +72,8 @@ _lanternquest_cli() {
     fi
     positional=$((positional + 1))
   done
-  ((positional == 1)) || return  # PATTERN is a mask, and nothing comes after LOCATION
+  # PATTERN is a mask, and nothing comes after LOCATION
+  ((positional == 1 && !loaded)) || return
   # Local folders only: \\host and smb:// locations match none, so they are left to the
   # user (and with ":" among the COMP_WORDBREAKS, "smb://host" arrives as three words).
   compopt -o filenames 2>/dev/null

@@ -43,6 +43,7 @@ expect lanternquest-cli d -- ''                            # PATTERN: a mask, no
 expect lanternquest-cli -j 4 --format=json --exclude .git -lj 2 '*.txt' d -- 'docs downloads'
 expect lanternquest-cli --format = csv '*.txt' do -- 'docs downloads'
 expect lanternquest-cli '*.txt' docs '' -- ''              # nothing after LOCATION
+expect lanternquest-cli --load data.dat '*.txt' '' -- ''   # no LOCATION with --load
 expect lanternquest-cli -- --x '' -- 'docs downloads network'  # "--" ends the options
 expect lanternquest-cli '*.txt' '\\fileserv' -- ''
 expect lanternquest-cli '*.txt' smb://host -- ''
