@@ -179,7 +179,7 @@ int TResultListActions::ShownRows() const {
 }
 
 void TResultListActions::UpdateActions() {
-  const bool searching = (Parts.Searching && Parts.Searching()) || IsSorting;
+  const bool searching = (Parts.Searching && Parts.Searching()) || IsBusy;
   const bool hasRows = Parts.Model->RowCount() > 0;
   const bool idleWithRows = !searching && hasRows;
   const int selected = SelectedRowCount();
@@ -239,22 +239,30 @@ void TResultListActions::actSort_1Execute(int tag) {
   // A million results take seconds to sort: the order is worked out on a thread of its
   // own while the window keeps drawing, and the records move only once it is known.
   // The commands that change the store are disabled meanwhile; user input waits.
-  std::vector<size_t> order;
-  IsSorting = true;
-  UpdateActions();
-  try {
-    RunOffUiThread([&] { order = Parts.Store->SortedOrder(key); }, QEventLoop::ExcludeUserInputEvents);
-  } catch (...) {
-    IsSorting = false;
-    UpdateActions();
-    throw;
+  // The sorted records are a copy built there too: the UI thread only swaps them in, and
+  // the old ones are freed away from it.
+  std::unique_ptr<TSortedList<TSearchResult>> sorted;
+  {
+    TBusyScope busy(*this);
+    RunOffUiThread([&] { sorted = Parts.Store->CopyInOrder(Parts.Store->SortedOrder(key)); },
+                   QEventLoop::ExcludeUserInputEvents);
   }
-  IsSorting = false;
   Parts.Store->SortKey = key;
-  Parts.Store->ApplyOrder(order);
+  Parts.Store->SwapRecords(*sorted);
   Parts.Model->RowsChanged();
   ShowSortIndicator(key);
   UpdateActions();
+  RunOffUiThread([&] { sorted.reset(); }, QEventLoop::ExcludeUserInputEvents);
+}
+
+TResultListActions::TBusyScope::TBusyScope(TResultListActions& owner) : Owner(owner) {
+  Owner.IsBusy = true;
+  Owner.UpdateActions();
+}
+
+TResultListActions::TBusyScope::~TBusyScope() {
+  Owner.IsBusy = false;
+  Owner.UpdateActions();
 }
 
 void TResultListActions::ShowSortIndicator(int32_t key) {
@@ -297,7 +305,20 @@ void TResultListActions::actEditCopyExecute() {
   bool copied = false;
   {
     TBusyCursor busy;
-    copied = CopyFilesToClipboard(SelectedFileNames());
+    // All of a million rows: their names and the clipboard's block are made away from
+    // the UI thread (records below the shown count stay readable while a search adds).
+    const std::vector<int> rows = SelectedRows();
+    HGLOBAL block;
+    {
+      TBusyScope reading(*this);
+      RunOffUiThread([&] {
+        std::vector<std::string> names;
+        names.reserve(rows.size());
+        for (int row : rows) names.push_back(Parts.Store->Item(size_t(row)).FullName());
+        block = BuildClipboardBlock(names);
+      }, QEventLoop::ExcludeUserInputEvents);
+    }
+    copied = rows.empty() || PutFilesOnClipboard(std::move(block));
   }
   if (!copied) ShowErrorBox(Parts.Page, QStringLiteral("The selected files could not be put on the clipboard."));
 }

@@ -89,8 +89,9 @@ class TResultListActions : public QObject {
 
   // Sets the enabled state of every result command (and miCopy) from the page's state.
   void UpdateActions();
-  // True while a sort works out its order (the commands that change the store wait).
-  bool Sorting() const { return IsSorting; }
+  // True while a sort or a copy reads the store away from the UI thread (the commands
+  // that change the store wait).
+  bool Busy() const { return IsBusy; }
 
   // The commands. Each does nothing when its enabling rule says no.
   void actSort_1Execute(int tag);
@@ -140,8 +141,15 @@ class TResultListActions : public QObject {
   // The header's arrow for key (0: none); remembered in SortShown.
   void ShowSortIndicator(int32_t key);
 
+  // IsBusy for as long as it lives, with the rules evaluated at both ends.
+  struct TBusyScope {
+    explicit TBusyScope(TResultListActions& owner);
+    ~TBusyScope();
+    TResultListActions& Owner;
+  };
+
   TResultListParts Parts;
-  bool IsSorting = false;
+  bool IsBusy = false;
   int32_t SortShown = 0;  // the sort the header's arrow shows
   int PressedSelectedRow = -1;  // a press on an already selected row, pending its release
 };

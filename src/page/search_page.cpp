@@ -283,7 +283,7 @@ void TSearchPage::SetPatternItems(const std::vector<std::string>& items) {
   cmbPattern->setEditText(text);
 }
 
-bool TSearchPage::Sorting() const { return ResultCommands && ResultCommands->Sorting(); }
+bool TSearchPage::Sorting() const { return ResultCommands && ResultCommands->Busy(); }
 
 int TSearchPage::ResultRowCount() const { return Results->RowCount(); }
 int TSearchPage::LogRowCount() const { return LogRows->RowCount(); }

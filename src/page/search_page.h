@@ -125,7 +125,7 @@ class TSearchPage : public QWidget {
   TSetting& Setting() { return *Settings; }
 
   bool Searching() const { return IsSearching; }
-  // True while the result list sorts (see TResultListActions::Sorting).
+  // True while the result list sorts or copies (see TResultListActions::Busy).
   bool Sorting() const;
   bool CompletionPending() const { return IsCompletionPending; }
   int32_t ActiveThreadCount() const { return ActiveThreads; }

@@ -46,6 +46,14 @@ std::vector<size_t> TResultManager::SortedOrder(int32_t key) const {
 
 void TResultManager::ApplyOrder(std::vector<size_t>& order) { Results.Permute(order); }
 
+std::unique_ptr<TSortedList<TSearchResult>> TResultManager::CopyInOrder(const std::vector<size_t>& order) const {
+  auto copy = std::make_unique<TSortedList<TSearchResult>>();
+  for (size_t record : order) copy->Append(TSearchResult(Results.At(record)));
+  return copy;
+}
+
+void TResultManager::SwapRecords(TSortedList<TSearchResult>& records) { Results.Swap(records); }
+
 // The records stay where they are: the quicksort runs over their indexes, which gives
 // the same arrangement as sorting the records themselves (the comparisons give the same
 // signs).

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,14 @@ class TResultManager {
   // Rearranges the records into order, a permutation of 0 .. Count() - 1 (left as the
   // identity). UI thread, no worker delivering. No notification.
   void ApplyOrder(std::vector<size_t>& order);
+  // A copy of the records in order (from SortedOrder), built without changing the store:
+  // any thread, under the same rule as SortedOrder. Costs a second set of records until
+  // the old ones are freed, and spares the UI thread moving a million records.
+  std::unique_ptr<TSortedList<TSearchResult>> CopyInOrder(const std::vector<size_t>& order) const;
+  // Exchanges the store's records with records: the store then holds what records held,
+  // and records the store's old ones, for the caller to free (on any thread: no one
+  // reads them any more). UI thread, no worker delivering. No notification.
+  void SwapRecords(TSortedList<TSearchResult>& records);
   // Replaces every record with records (in their order); SortKey is kept. UI thread,
   // no worker delivering. For loading a result file.
   void ReplaceAll(std::vector<PSearchResult>&& records);

@@ -351,6 +351,42 @@ TEST_F(OptionsNetworkTest, FolderNodeStoresItsUncPath) {
   EXPECT_EQ(Setting.NetResFullPath, "Entire network\\SMB Network\\127.0.0.1\\public\\docs");
 }
 
+// The user-only share refuses a guest: expanding it says so and offers to connect; with
+// the account's password it is listed.
+TEST_F(OptionsNetworkTest, RefusedShareSaysAccessDeniedAndIsListedOnceConnected) {
+  if (!Server->HasUser()) GTEST_SKIP() << "no account for the user-only share";
+  std::filesystem::create_directories(Server->SecretDir() + "/plans");
+  auto dialog = Open();
+  TNetNode* secret = Walk(dialog->NetworkRoot(), {kSmbProviderName, TSmbdHarness::Unc().c_str(),
+                                                  TSmbdHarness::Unc("secret").c_str()});
+  ASSERT_NE(secret, nullptr);
+  bool answer = false;
+  SetMessageBoxHook([&](const TMessageBoxRequest& request) {
+    Messages.push_back(request.Text.toStdString());
+    return request.Buttons == TMsgButtons::YesNo && answer ? TMsgResult::Yes : TMsgResult::No;
+  });
+  dialog->ConnectResource = [&](const QString& remoteName) {
+    EXPECT_EQ(remoteName.toStdString(), TSmbdHarness::Unc("secret"));
+    TSmbCredentials account;
+    account.User = Server->UserName();
+    account.Password = TSmbdHarness::Password();
+    SetSmbCredentials(TSmbdHarness::Host(), "secret", account);
+    return true;
+  };
+  Expand(secret);
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], "Access to \"" + TSmbdHarness::Unc("secret") +
+                             "\" was denied.\nConnect to it with a user name and password?");
+  EXPECT_EQ(secret->childCount(), 0);
+
+  answer = true;
+  secret->Listed = false;
+  secret->SetChildrenMark(true);
+  Expand(secret);
+  RemoveSmbCredentials(TSmbdHarness::Host(), "secret");
+  EXPECT_EQ(Captions(secret), std::vector<std::string>{"plans"});
+}
+
 TEST_F(OptionsNetworkTest, UnreachableServerLosesItsExpandMark) {
   const std::string host = "127.0.0.3";
   SetSmbHostPort(host, 1);  // nothing listens there: refused at once
