@@ -42,6 +42,22 @@ class MainWindowTest : public TWindowTest {
     Icons.reset();
   }
 
+  // A main window on screen, without the tip of the day.
+  static std::unique_ptr<TMainWindow> ShownWindow() {
+    auto window = std::make_unique<TMainWindow>();
+    window->ShowTipAtStartup = false;
+    window->show();
+    return window;
+  }
+  // A shown window whose first page searches until Gate opens (or the rig goes).
+  struct TBlockedWindow {
+    TBlockedWindow() : Window(ShownWindow()), Page(*Window->ActivePage()) { StartBlockedSearch(Page, Gate, Tree.Path); }
+    TTempDir Tree;
+    TGate Gate;
+    std::unique_ptr<TMainWindow> Window;
+    TGateOpener Opener{Gate};
+    TSearchPage& Page;
+  };
   // Starts a search on page that stays running until gate opens.
   static void StartBlockedSearch(TSearchPage& page, TGate& gate, const std::filesystem::path& folder) {
     SearchIn(page, folder);
@@ -185,14 +201,10 @@ TEST_F(MainWindowTest, NewAndClosePageRules) {
 }
 
 TEST_F(MainWindowTest, CloseQueryWhileAnotherPageSearches) {
-  TTempDir tree;
-  TGate gate;
-  auto window = std::make_unique<TMainWindow>();
-  TGateOpener opener{gate};
-  window->ShowTipAtStartup = false;
-  window->show();
-  TSearchPage& searching = *window->ActivePage();
-  StartBlockedSearch(searching, gate, tree.Path);
+  TBlockedWindow rig;
+  TGate& gate = rig.Gate;
+  std::unique_ptr<TMainWindow>& window = rig.Window;
+  TSearchPage& searching = rig.Page;
   ASSERT_TRUE(gate.WaitForWaiting(1));
   window->actNewPage->trigger();
   ASSERT_NE(window->ActivePage(), &searching);
@@ -224,14 +236,10 @@ TEST_F(MainWindowTest, CloseQueryWhileAnotherPageSearches) {
 }
 
 TEST_F(MainWindowTest, NoCompletionMessageOnceTheUserChoseToClose) {
-  TTempDir tree;
-  TGate gate;
-  auto window = std::make_unique<TMainWindow>();
-  TGateOpener opener{gate};
-  window->ShowTipAtStartup = false;
-  window->show();
-  TSearchPage& page = *window->ActivePage();
-  StartBlockedSearch(page, gate, tree.Path);
+  TBlockedWindow rig;
+  TGate& gate = rig.Gate;
+  std::unique_ptr<TMainWindow>& window = rig.Window;
+  TSearchPage& page = rig.Page;
   Boxes.Answers = {TMsgResult::Yes};
   ASSERT_TRUE(window->close());
   // The search ends while the program is on its way out, before the exit waits for it.
@@ -244,14 +252,10 @@ TEST_F(MainWindowTest, NoCompletionMessageOnceTheUserChoseToClose) {
 // One question at a time: a search that ends while "Search in process, ..." is asked
 // puts no completion box over it, whatever the answer.
 TEST_F(MainWindowTest, SearchEndingUnderTheExitQuestionShowsNoBox) {
-  TTempDir tree;
-  TGate gate;
-  auto window = std::make_unique<TMainWindow>();
-  TGateOpener opener{gate};
-  window->ShowTipAtStartup = false;
-  window->show();
-  TSearchPage& page = *window->ActivePage();
-  StartBlockedSearch(page, gate, tree.Path);
+  TBlockedWindow rig;
+  TGate& gate = rig.Gate;
+  std::unique_ptr<TMainWindow>& window = rig.Window;
+  TSearchPage& page = rig.Page;
   EXPECT_FALSE(window->actClosePage->isEnabled());
   window->actNewPage->trigger();
   window->pgcMain->setCurrentIndex(0);
