@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -136,10 +137,12 @@ std::string IsoLocalTime(double dateTime) {
   if (std::mktime(&settled) != static_cast<std::time_t>(-1)) offset = settled.tm_gmtoff;
   const char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", parts.Year,
-                parts.Month, parts.Day, parts.Hour, parts.Minute, parts.Second, sign, offset / 3600,
-                offset / 60 % 60);
+  // No zone is a day away from UTC; the bound lets the compiler see that nothing is cut.
+  const int offsetHours = static_cast<int>(std::min(offset / 3600, 99L));
+  const int offsetMinutes = static_cast<int>(offset / 60 % 60);
+  char text[128];  // room for every field at its widest
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", parts.Year, parts.Month,
+                parts.Day, parts.Hour, parts.Minute, parts.Second, sign, offsetHours, offsetMinutes);
   return text;
 }
 
