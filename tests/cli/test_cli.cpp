@@ -174,16 +174,18 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
   EXPECT_NE(Run({"--help"}).Out.find("Usage: lanternquest-cli"), std::string::npos);
 }
 
-// On a terminal a name cannot pass for two lines or send control codes: its control
-// bytes show escaped. Into a file or a pipe the bytes go as they are.
-TEST_F(CliTest, ControlBytesInNamesShowEscapedOnATerminal) {
-  std::ofstream(Tree + "/two\nlines.txt") << "x";
-  std::ofstream(Tree + "/bell\x07.txt") << "x";
+// What a terminal shows of a run with args: stdout and stderr are both the terminal.
+std::string ShownOnATerminal(const std::vector<std::string>& args) {
   int terminal = -1;
   const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
+  if (pid < 0) return "forkpty failed";
   if (pid == 0) {
-    execl(LQ_CLI_PATH, LQ_CLI_PATH, "-j", "1", "two*;bell*", Tree.c_str(), static_cast<char*>(nullptr));
+    std::vector<std::string> all{LQ_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(LQ_CLI_PATH, argv.data());
     _exit(127);
   }
   std::string shown;
@@ -192,6 +194,15 @@ TEST_F(CliTest, ControlBytesInNamesShowEscapedOnATerminal) {
   close(terminal);
   int status = 0;
   waitpid(pid, &status, 0);
+  return shown;
+}
+
+// On a terminal a name cannot pass for two lines or send control codes: its control
+// bytes show escaped. Into a file or a pipe the bytes go as they are.
+TEST_F(CliTest, ControlBytesInNamesShowEscapedOnATerminal) {
+  std::ofstream(Tree + "/two\nlines.txt") << "x";
+  std::ofstream(Tree + "/bell\x07.txt") << "x";
+  const std::string shown = ShownOnATerminal({"-j", "1", "two*;bell*", Tree});
   EXPECT_NE(shown.find(Tree + "/two\\nlines.txt"), std::string::npos) << shown;
   EXPECT_NE(shown.find(Tree + "/bell\\x07.txt"), std::string::npos) << shown;
 
@@ -276,29 +287,6 @@ TEST_F(CliTest, CtrlCAtThePasswordPromptGivesTheEchoBack) {
   ASSERT_EQ(tcgetattr(terminal, &after), 0);
   EXPECT_NE(after.c_lflag & ECHO, 0u);
   close(terminal);
-}
-
-// What a terminal shows of a run with args: stdout and stderr are both the terminal.
-std::string ShownOnATerminal(const std::vector<std::string>& args) {
-  int terminal = -1;
-  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-  if (pid < 0) return "forkpty failed";
-  if (pid == 0) {
-    std::vector<std::string> all{LQ_CLI_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(LQ_CLI_PATH, argv.data());
-    _exit(127);
-  }
-  std::string shown;
-  char buffer[4096];
-  for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(n));
-  close(terminal);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return shown;
 }
 
 // C1 controls (as UTF-8 and as a stray byte) and bidirectional overrides are written
