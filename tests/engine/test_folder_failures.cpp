@@ -1,11 +1,10 @@
 // Folders the walk cannot list, or not to their end: each one is named in the error log
-// with the system's reason, and everything else found is kept. Real folders: one the
-// searching user may not read, a listing whose read fails midway, and a process out of
-// descriptors.
+// with the system's reason, and everything else found is kept. Real folders: a listing
+// whose read fails midway, and a process out of descriptors. (A folder the user may not
+// read is tested on the command line, in tests/cli.)
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -39,19 +38,9 @@ extern "C" ssize_t getdents64(int fd, void* buffer, size_t size) noexcept {
 
 namespace {
 
-// The log's lines and the results' full names, sorted, one per line.
-std::string Report(const TSearchRig& rig) {
-  std::vector<std::string> names = rig.FullNames();
-  std::sort(names.begin(), names.end());
-  std::string text;
-  for (size_t i = 0; i < rig.Log.Count(); ++i) text += "log: " + rig.Log.Line(i) + "\n";
-  for (const std::string& name : names) text += name + "\n";
-  return text;
-}
-
 // Runs body in a child process (a failing assertion or a crash there cannot touch this
-// one) and returns what it wrote; prepare runs in the child first, e.g. to drop
-// privileges or lower a limit.
+// one) and returns what it wrote; prepare runs in the child first, e.g. to lower a
+// limit.
 std::string InChild(const std::function<void()>& prepare, const std::function<std::string()>& body) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return "pipe failed";
@@ -76,31 +65,6 @@ std::string InChild(const std::function<void()>& prepare, const std::function<st
   waitpid(child, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text += "child ended abnormally";
   return text;
-}
-
-TEST(FolderFailures, AFolderTheUserMayNotReadIsLoggedAndTheRestIsFound) {
-  TTempTree tree;
-  tree.File("top.txt");
-  tree.File("open/inside.txt");
-  tree.File("locked/hidden-away.txt");
-  std::filesystem::permissions(tree.Root, std::filesystem::perms(0755));
-  std::filesystem::permissions(tree.Path("locked"), std::filesystem::perms::none);
-  // Root reads any folder: the search runs as nobody then, in a child process.
-  const bool root = geteuid() == 0;
-  const std::string report = InChild(
-      [&] {
-        if (!root) return;
-        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-      },
-      [&] {
-        TSearchRig rig(THandOff::Direct);
-        rig.Manager->MaxThreads = 3;
-        rig.Run(TSearchRig::Task(tree.Root, "*.txt"));
-        return Report(rig);
-      });
-  std::filesystem::permissions(tree.Path("locked"), std::filesystem::perms(0755));
-  EXPECT_EQ(report, "log: " + tree.Path("locked") + " - Permission denied\n" + tree.Path("open/inside.txt") +
-                        "\n" + tree.Path("top.txt") + "\n");
 }
 
 TEST(FolderFailures, AListingThatFailsMidwayKeepsWhatWasReadAndSaysSo) {
