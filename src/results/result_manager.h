@@ -98,6 +98,10 @@ class TResultManager {
   // the records whose full name does not fit the file's name field, writes the rest,
   // and then throws an error naming how many were left out and the first of them.
   void LoadFromFile(const std::string& FileName);
+  // After LoadFromFile: empty when the file was read to its end; otherwise a notice for
+  // the user (ready to show) that the file ends inside a record, whose bytes were left
+  // out. The records before it are loaded.
+  const std::string& LoadNotice() const { return LastLoadNotice; }
   void SaveToFile(const std::string& FileName);
   void ExportToHTML(const std::string& FileName);
   void ExportToXML(const std::string& FileName);
@@ -116,4 +120,5 @@ class TResultManager {
   std::vector<size_t> OrderBy(Compare&& compare) const;
 
   TSortedList<TSearchResult> Results;
+  std::string LastLoadNotice;  // see LoadNotice
 };
