@@ -83,6 +83,23 @@ TEST_F(PageStatusTest, PlacesThatCouldNotBeSearchedShowInTheLogAndTheMessage) {
   EXPECT_EQ(boxes.Shown[0].Text, QStringLiteral("Search complete.\r\n0 files found\r\n1 error: see the Errors log."));
 }
 
+// The folder picked for the page is deleted before the search: the search says so.
+TEST_F(PageStatusTest, DeletedFolderIsAnErrorOfTheSearch) {
+  TTempDir tree;
+  const std::filesystem::path gone = tree.Path / "picked";
+  std::filesystem::create_directories(gone);
+  TSearchPage page(nullptr, History);
+  SearchIn(page, gone);
+  std::filesystem::remove(gone);
+  TScriptedBoxes boxes;
+  page.actStartSearch->trigger();
+  ASSERT_TRUE(WaitUntilIdle(page));
+  ASSERT_EQ(page.LogRowCount(), 1);
+  EXPECT_TRUE(page.lvLog->model()->index(0, 0).data().toString().contains(QStringLiteral("picked")));
+  ASSERT_EQ(boxes.Shown.size(), 1u);
+  EXPECT_EQ(boxes.Shown[0].Text, QStringLiteral("Search complete.\r\n0 files found\r\n1 error: see the Errors log."));
+}
+
 // Held while the window is out of sight, the message comes once, when asked for; a new
 // search forgets one that never came.
 TEST_F(PageStatusTest, HeldCompletionMessageIsShownOnceWhenAskedFor) {
