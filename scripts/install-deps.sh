@@ -19,7 +19,8 @@ packages=(
   iproute2               # network namespaces for the workgroup-browsing and discovery tests
   wsdd avahi-daemon avahi-utils dbus   # the discovery test's announcing hosts
   fd-find findutils      # the benchmarks compare against fd and find
-  xdg-utils
+  xdg-utils              # opening found files; xdg-mime tells whether any program takes a file's type
+  dunst xvfb             # a real notification server (on a virtual display) for the notification test
   locales                # locale sources: a test compiles en_US to check collation and formats
   lintian                # the packaging test checks the Debian package (cpack -G DEB) with it
   appstream              # appstreamcli: validates the AppStream metainfo and the installed tree

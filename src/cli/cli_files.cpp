@@ -59,22 +59,11 @@ int ReportFailure(const TCliOptions& options, std::FILE* err, Operation&& operat
   }
 }
 
-// Writes text with its control bytes escaped, so that a name cannot move the cursor,
-// clear the screen or pass for two lines on a terminal.
+// Writes text escaped for a terminal (EscapeForTerminal), so that a name cannot move the
+// cursor, clear the screen, reverse the line or pass for two lines.
 void WriteEscaped(std::string_view text, std::FILE* out) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      std::fputc(c, out);
-      continue;
-    }
-    switch (c) {
-      case '\n': std::fputs("\\n", out); break;
-      case '\t': std::fputs("\\t", out); break;
-      case '\r': std::fputs("\\r", out); break;
-      default: std::fprintf(out, "\\x%02X", byte);
-    }
-  }
+  const std::string shown = EscapeForTerminal(text);
+  std::fwrite(shown.data(), 1, shown.size(), out);
 }
 
 // The store with every local name made absolute, or nullptr when all already are. A
@@ -180,6 +169,9 @@ int RunCliLoad(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   TResultManager store;
   BeginStructuredOutput(options.Format, out);
   if (ReportFailure(options, err, [&] { store.LoadFromFile(options.LoadFile); }) != 0) return 1;
+  // A damaged file still gives what it holds, and says so; the status tells a script.
+  const bool damaged = !store.LoadNotice().empty();
+  if (damaged) WriteCliError(options.Format, store.LoadNotice(), err);
   if (!options.Pattern.empty() || !options.Exclude.empty()) {
     const std::vector<TMask> masks = CompileMasks(options.Pattern);
     const std::vector<TMask> excluded = CompileMasks(options.Exclude);
@@ -192,7 +184,7 @@ int RunCliLoad(const TCliOptions& options, std::FILE* out, std::FILE* err) {
     }
     store.ReplaceAll(std::move(kept));
   }
-  const int status = FinishCliResults(options, store, 0, out, err);
+  const int status = FinishCliResults(options, store, 0, out, err) | (damaged ? 1 : 0);
   std::fflush(out);
   if (std::ferror(out)) {
     WriteCliError(options.Format, "cannot write the results", err);

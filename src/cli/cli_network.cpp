@@ -3,14 +3,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
 #include <stdexcept>
 
 #include "discovery/range_probe.h"
 #include "network/netapi.h"
 #include "os/net_error_text.h"
+#include "os/regular_file.h"
 #include "smb/smb_client.h"
 #include "smb/smb_path.h"
 
@@ -33,6 +37,19 @@ std::optional<TUncName> UncOf(const std::string& location) {
   return name;
 }
 
+// The terminal's settings while the password is read without echo, for the signal
+// handler below; written before the handler is installed.
+termios SettingsBeforePrompt{};
+
+// A signal that ends the program during the prompt (Ctrl-C, a hang-up, kill) first
+// gives the terminal its echo back, then ends the program as the signal would.
+// Only async-signal-safe calls.
+extern "C" void RestoreEchoAndDie(int signalNumber) {
+  tcsetattr(STDIN_FILENO, TCSANOW, &SettingsBeforePrompt);
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
 // Reads the password without echo from the terminal, or the first line of a pipe.
 std::string ReadPassword(const std::string& user) {
   std::string password;
@@ -41,18 +58,27 @@ std::string ReadPassword(const std::string& user) {
     while (!password.empty() && password.back() == '\r') password.pop_back();
     return password;
   }
-  std::fprintf(stderr, "Password for %s: ", user.c_str());
-  std::fflush(stderr);
-  termios saved{};
-  tcgetattr(STDIN_FILENO, &saved);
-  termios quiet = saved;
+  tcgetattr(STDIN_FILENO, &SettingsBeforePrompt);
+  constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  struct sigaction restore {}, previous[std::size(kEndingSignals)];
+  restore.sa_handler = RestoreEchoAndDie;
+  sigemptyset(&restore.sa_mask);
+  for (size_t i = 0; i < std::size(kEndingSignals); ++i) sigaction(kEndingSignals[i], &restore, &previous[i]);
+  termios quiet = SettingsBeforePrompt;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  // The prompt comes once the echo is off, so nothing typed after it shows.
+  std::fprintf(stderr, "Password for %s: ", user.c_str());
+  std::fflush(stderr);
   std::getline(std::cin, password);
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  tcsetattr(STDIN_FILENO, TCSANOW, &SettingsBeforePrompt);
+  for (size_t i = 0; i < std::size(kEndingSignals); ++i) sigaction(kEndingSignals[i], &previous[i], nullptr);
   std::fputc('\n', stderr);
   return password;
 }
+
+// The largest authentication file read: a few lines of name, domain and password.
+constexpr std::streamsize kMaxAuthenticationFile = 64 * 1024;
 
 }  // namespace
 
@@ -94,8 +120,18 @@ TSmbCredentials ParseUserOption(const std::string& text) {
 }
 
 TSmbCredentials ReadAuthenticationFile(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot read the authentication file \"" + path + "\"");
+  // A regular file only, and a small one: a FIFO would hold the program and a device
+  // (/dev/zero) feed it without end.
+  std::string reason;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFileForReading(path, reason), std::fclose);
+  if (!file) throw std::runtime_error("cannot read the authentication file \"" + path + "\": " + reason);
+  std::string text(static_cast<size_t>(kMaxAuthenticationFile) + 1, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+  if (std::ferror(file.get())) throw std::runtime_error("cannot read the authentication file \"" + path + "\"");
+  if (text.size() > static_cast<size_t>(kMaxAuthenticationFile))
+    throw std::runtime_error("the authentication file \"" + path + "\" is larger than " +
+                             std::to_string(kMaxAuthenticationFile / 1024) + " KB");
+  std::istringstream in(text);
   TSmbCredentials credentials;
   std::string line;
   while (std::getline(in, line)) {

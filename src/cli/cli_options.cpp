@@ -8,6 +8,7 @@
 #include "discovery/range_probe.h"
 #include "engine/masks.h"
 #include "os/dos_time.h"
+#include "smb/smb_path.h"
 
 namespace {
 
@@ -29,6 +30,13 @@ int64_t ParseInteger(const std::string& option, const std::string& text, int64_t
 }
 
 constexpr int64_t kMaxBytes = INT64_MAX;
+
+// value, which names a file; TUsageError naming option when it is empty (an unset
+// variable in a script would otherwise lose the results or search elsewhere).
+std::string FileName(const std::string& option, const std::string& value) {
+  if (value.empty()) throw TUsageError(option + " needs a file name, not an empty one");
+  return value;
+}
 
 // Every mask of the list text compiles; TUsageError naming option otherwise.
 void CheckMasks(const std::string& option, const std::string& text) {
@@ -65,15 +73,16 @@ const TCliOption kOptions[] = {
      [](TCliOptions& o, const std::string&, const std::string&) { o.OneFileSystem = true; }},
     {0, "format", true,
      [](TCliOptions& o, const std::string& n, const std::string& v) { o.Format = ParseOutputFormat(n, v); }},
-    {0, "save", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.SaveFile = v; }},
-    {0, "export", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.ExportFile = v; }},
-    {0, "load", true, [](TCliOptions& o, const std::string&, const std::string& v) { o.LoadFile = v; }},
+    {0, "save", true, [](TCliOptions& o, const std::string& n, const std::string& v) { o.SaveFile = FileName(n, v); }},
+    {0, "export", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.ExportFile = FileName(n, v); }},
+    {0, "load", true, [](TCliOptions& o, const std::string& n, const std::string& v) { o.LoadFile = FileName(n, v); }},
     {0, "sort", true,
      [](TCliOptions& o, const std::string& n, const std::string& v) { o.SortKey = ParseSortKey(n, v); }},
     {'U', "user", true,
      [](TCliOptions& o, const std::string&, const std::string& v) { ParseUserOption(v), o.User = v; }},
     {'A', "authentication-file", true,
-     [](TCliOptions& o, const std::string&, const std::string& v) { o.AuthenticationFile = v; }},
+     [](TCliOptions& o, const std::string& n, const std::string& v) { o.AuthenticationFile = FileName(n, v); }},
     {0, "discover", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Discover = true; }},
     {'h', "help", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Help = true; }},
     {0, "version", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Version = true; }},
@@ -219,6 +228,9 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
   CheckMasks("", options.Pattern);
   if (positional.size() == 2) {
     if (positional[1].empty()) throw TUsageError("LOCATION is empty");
+    // An smb:// URL that names no host is a mistake, not a local folder "smb:".
+    if (AsciiLower(positional[1].substr(0, 6)) == "smb://" && !ParseSmbUrl(positional[1]))
+      throw TUsageError("\"" + positional[1] + "\" is not an smb://host[:port][/share[/dir]] location");
     options.Location = FolderWithoutSeparator(positional[1]);
     if (LooksLikeIpv4Range(options.Location) && !ParseIpv4Range(options.Location))
       throw TUsageError("\"" + options.Location + "\": an address range is a.b.c.d/16 to a.b.c.d/32");
@@ -280,7 +292,8 @@ std::string CliUsage() {
          "\n"
          "Exit status: 0 when the search ran and every place in it could be searched\n"
          "(with or without results); 1 when some host, share or folder could not be\n"
-         "searched (everything found is still printed and its error is on stderr) or\n"
-         "for any other failure, such as a file that could not be written; 2 for a bad\n"
+         "searched, or listed to its end (everything found is still printed and its\n"
+         "error is on stderr), when a loaded result file ends inside a record, or for\n"
+         "any other failure, such as a file that could not be written; 2 for a bad\n"
          "command line or pattern.\n";
 }

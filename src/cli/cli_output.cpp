@@ -1,5 +1,8 @@
 #include "cli/cli_output.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -134,10 +137,12 @@ std::string IsoLocalTime(double dateTime) {
   if (std::mktime(&settled) != static_cast<std::time_t>(-1)) offset = settled.tm_gmtoff;
   const char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", parts.Year,
-                parts.Month, parts.Day, parts.Hour, parts.Minute, parts.Second, sign, offset / 3600,
-                offset / 60 % 60);
+  // No zone is a day away from UTC; the bound lets the compiler see that nothing is cut.
+  const int offsetHours = static_cast<int>(std::min(offset / 3600, 99L));
+  const int offsetMinutes = static_cast<int>(offset / 60 % 60);
+  char text[128];  // room for every field at its widest
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", parts.Year, parts.Month,
+                parts.Day, parts.Hour, parts.Minute, parts.Second, sign, offsetHours, offsetMinutes);
   return text;
 }
 
@@ -165,9 +170,50 @@ void WriteStructuredResult(TOutputFormat format, const TSearchResult& result, st
             out);
 }
 
+std::string EscapeForTerminal(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  char code[16];
+  for (size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte == 0x7F) {
+      switch (byte) {
+        case '\n': shown += "\\n"; break;
+        case '\t': shown += "\\t"; break;
+        case '\r': shown += "\\r"; break;
+        default:
+          std::snprintf(code, sizeof code, "\\x%02X", byte);
+          shown += code;
+      }
+      ++i;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(text.substr(i));
+    if (length == 0) {  // a stray byte; 0x80 to 0x9F are C1 controls to some terminals
+      std::snprintf(code, sizeof code, "\\x%02X", byte);
+      shown += code;
+      ++i;
+      continue;
+    }
+    uint32_t point = length == 1 ? byte : byte & (0xFFu >> (length + 1));
+    for (size_t k = 1; k < length; ++k) point = point << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    const bool c1 = point >= 0x80 && point <= 0x9F;
+    const bool bidi = point == 0x061C || point == 0x200E || point == 0x200F || (point >= 0x202A && point <= 0x202E) ||
+                      (point >= 0x2066 && point <= 0x2069);
+    if (c1 || bidi) {
+      std::snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(point));
+      shown += code;
+    } else {
+      shown.append(text.substr(i, length));
+    }
+    i += length;
+  }
+  return shown;
+}
+
 void WriteCliError(TOutputFormat format, const std::string& message, std::FILE* err) {
   if (format != TOutputFormat::Json) {
-    std::fprintf(err, "lanternquest-cli: %s\n", message.c_str());
+    WriteLogLine(format, "lanternquest-cli: " + message, err);
     return;
   }
   WriteLogLine(format, message, err);
@@ -175,7 +221,8 @@ void WriteCliError(TOutputFormat format, const std::string& message, std::FILE* 
 
 void WriteLogLine(TOutputFormat format, const std::string& line, std::FILE* err) {
   if (format != TOutputFormat::Json) {
-    std::fprintf(err, "%s\n", line.c_str());
+    const std::string shown = isatty(fileno(err)) == 1 ? EscapeForTerminal(line) : line;
+    WriteLine(shown + "\n", err);
     return;
   }
   nlohmann::ordered_json object;

@@ -38,7 +38,16 @@ void WriteStructuredResult(TOutputFormat format, const TSearchResult& result, st
 // "lanternquest-cli: MESSAGE".
 void WriteCliError(TOutputFormat format, const std::string& message, std::FILE* err);
 // One line of the search's error log on err: a JSON line under Json, else the line.
+// Plain text on a terminal is escaped as EscapeForTerminal does (a line names folders
+// that a server chose, and must not drive the terminal); elsewhere it goes as it is.
 void WriteLogLine(TOutputFormat format, const std::string& line, std::FILE* err);
+
+// text as a terminal may show it: every byte and character that could steer the
+// terminal or disguise the text is written out instead. Controls as \n, \t, \r or
+// \xNN (C0 and DEL), C1 controls (U+0080 to U+009F) and the bidirectional marks and
+// overrides (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069) as \uNNNN,
+// and each byte that is no part of valid UTF-8 as \xNN. Everything else is kept.
+std::string EscapeForTerminal(std::string_view text);
 
 // Helpers of the forms above, exposed for their tests.
 bool IsValidUtf8(std::string_view bytes);

@@ -15,6 +15,17 @@
 #include "cli/cli_search.h"
 #include "os/dir_listing.h"
 
+namespace {
+
+// Reports a bad command line; its exit status.
+int UsageFailure(const TUsageError& error) {
+  WriteLogLine(TOutputFormat::Plain, std::string("lanternquest-cli: ") + error.what(), stderr);
+  std::fputs("Try 'lanternquest-cli --help'.\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   static char outputBuffer[1 << 16];
@@ -24,8 +35,7 @@ int main(int argc, char** argv) {
   try {
     options = ParseCliOptions(std::vector<std::string>(argv, argv + argc));
   } catch (const TUsageError& error) {
-    std::fprintf(stderr, "lanternquest-cli: %s\nTry 'lanternquest-cli --help'.\n", error.what());
-    return 2;
+    return UsageFailure(error);
   }
   options.Terminal = isatty(STDOUT_FILENO) == 1;
   if (options.Help) {
@@ -40,6 +50,9 @@ int main(int argc, char** argv) {
     if (options.Discover) return RunCliDiscover(options, stdout, stderr);
     if (!options.LoadFile.empty()) return RunCliLoad(options, stdout, stderr);
     return RunCliSearch(options, stdout, stderr);
+  } catch (const TUsageError& error) {
+    // Options that only the search finds wrong (-U with a local folder) are usage errors too.
+    return UsageFailure(error);
   } catch (const std::exception& error) {
     WriteCliError(options.Format, error.what(), stderr);
     return 1;

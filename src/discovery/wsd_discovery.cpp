@@ -300,6 +300,7 @@ std::vector<TWsdHost> DiscoverWsdHosts(const std::vector<TDiscoveryInterface>& i
   std::vector<std::thread> readers;
   std::set<std::string> seen;              // "endpoint address" pairs already handled
   std::map<std::string, std::string> resolving;  // Resolve MessageID -> endpoint
+  std::map<std::string, size_t> resolvesOfSender;  // Resolves sent for each answering address
 
   auto readMetadata = [&](const std::string& endpoint, const std::string& sender, const TXAddr& xaddr) {
     if (readers.size() >= kMaxMetadataReads) return;
@@ -324,7 +325,12 @@ std::vector<TWsdHost> DiscoverWsdHosts(const std::vector<TDiscoveryInterface>& i
     for (const TWsdEndpoint& endpoint : message->Endpoints) {
       if (!endpoint.IsComputer) continue;
       if (endpoint.XAddrs.empty()) {
-        if (!answersProbe || !seen.insert("resolve " + endpoint.Address).second) continue;
+        // Each Resolve is a multicast: a few per sender and a few in all, however many
+        // endpoints an answer claims.
+        if (!answersProbe || resolving.size() >= kWsdMaxResolves ||
+            resolvesOfSender[sender] >= kWsdMaxResolvesPerSender || !seen.insert("resolve " + endpoint.Address).second)
+          continue;
+        ++resolvesOfSender[sender];
         const std::string resolveId = NewWsdMessageId();
         resolving[resolveId] = endpoint.Address;
         SendTo(s, WsdResolveMessage(resolveId, endpoint.Address));

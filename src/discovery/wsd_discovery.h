@@ -22,8 +22,14 @@ struct TWsdHost {
   TWsdComputer Computer;
 };
 
+// Resolves (each one a multicast) sent in one discovery window, in all and for the
+// endpoints that one address answered with.
+inline constexpr size_t kWsdMaxResolves = 64;
+inline constexpr size_t kWsdMaxResolvesPerSender = 8;
+
 // Probes on every interface and gathers answers for window; returns each endpoint that
-// gave its metadata in time, once per address it answered from.
+// gave its metadata in time, once per address it answered from. An endpoint that answers
+// without an address gets a Resolve, within the limits above.
 std::vector<TWsdHost> DiscoverWsdHosts(const std::vector<TDiscoveryInterface>& interfaces,
                                        std::chrono::milliseconds window);
 

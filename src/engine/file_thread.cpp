@@ -61,19 +61,7 @@ void TFileThread::Run() {
 void TFileThread::WalkFolder(const std::string& folder) {
   FlushResults(false);
   if (MaskIndex == 0) {
-    Listing = OpenDirListing(folder, Task->ParentFolder);
-    Task->ParentFolder.reset();  // the parent's descriptor may close now
-    if (!Listing) return;
-    if (!EntersFileSystem()) {
-      Listing.reset();
-      return;
-    }
-    TDirEntry entry;
-    while (Listing->Next(entry)) {
-      if (entry.Name == ".") OwnFileId = entry.FileId;
-      if (entry.Name == "." || entry.Name == "..") continue;
-      Entries.push_back(std::move(entry));
-    }
+    if (!ListFolder(folder)) return;
     Delivered.assign(Entries.size(), false);
     QueueSubFolders(folder);
   }
@@ -100,6 +88,52 @@ void TFileThread::WalkFolder(const std::string& folder) {
     if (Terminated()) break;
   }
   if (!Terminated()) FlushResults(true);
+}
+
+bool TFileThread::ListFolder(const std::string& folder) {
+  TListingFailure failure;
+  Listing = OpenDirListing(folder, Task->ParentFolder, &failure);
+  Task->ParentFolder.reset();  // the parent's descriptor may close now
+  if (Listing) {
+    if (!EntersFileSystem()) {
+      Listing.reset();
+      return false;
+    }
+    ReadListing(*Listing, failure);
+  }
+  if (failure.Retryable && !Terminated()) {
+    // Once more, on a connection set up anew; the first listing's entries stay when the
+    // second does no better.
+    std::vector<TDirEntry> firstEntries;
+    firstEntries.swap(Entries);
+    const uint64_t firstFileId = OwnFileId;
+    TListingFailure again;
+    std::unique_ptr<TDirListing> second = OpenDirListing(folder, nullptr, &again);
+    if (second) ReadListing(*second, again);
+    if (second && (!again.Failed() || Entries.size() > firstEntries.size())) {
+      Listing = std::move(second);
+      failure = again;
+    } else {
+      Entries.swap(firstEntries);
+      OwnFileId = firstFileId;
+      if (!Listing) failure = again;
+    }
+  }
+  if (failure.Failed()) {
+    ErrorLog.AddFolderError(folder, failure.Reason, failure.EndedEarly);
+    Manager.RaiseLogChanged();
+  }
+  return Listing != nullptr;
+}
+
+void TFileThread::ReadListing(TDirListing& listing, TListingFailure& failure) {
+  TDirEntry entry;
+  while (listing.Next(entry)) {
+    if (entry.Name == ".") OwnFileId = entry.FileId;
+    if (entry.Name == "." || entry.Name == "..") continue;
+    Entries.push_back(std::move(entry));
+  }
+  failure = listing.Failure();
 }
 
 void TFileThread::QueueSubFolders(const std::string& folder) {

@@ -5,8 +5,13 @@
 // mask it matches. Once the folder is listed, every sub-folder (hidden ones included,
 // links to folders excepted) goes back to the manager as a new task, whether or not it is
 // a result itself: all of them in one batch, in listing order, before the first pass, so
-// that idle workers can start on them at once. A folder that cannot be listed yields
-// nothing and logs nothing; a malformed mask ends the run before the folder is listed.
+// that idle workers can start on them at once. A malformed mask ends the run before the
+// folder is listed.
+//
+// A folder that cannot be listed, or whose listing stops before its end, gets one line
+// in the error log with its name and the reason; what was listed of it is still walked.
+// On a share whose connection failed the folder is listed once more, on a new
+// connection, before it is given up.
 //
 // Reading an entry's size, time and read-only bit costs a stat, so it is read only when
 // the filter needs it for an entry whose name matches, or for a result of a store that
@@ -55,6 +60,12 @@ class TFileThread final : public TSearchThread {
   // The filter and the mask at MaskIndex; cheap tests first, a stat only when needed.
   bool IsMatch(TDirEntry& entry);
   bool IsSubFolder(TDirEntry& entry);
+  // Lists folder into Entries (first pass only) and logs a failure to list it, listing a
+  // share folder once more when its connection failed. False when there is nothing to
+  // walk (not listable, or a file system the walk does not enter); Listing is then null.
+  bool ListFolder(const std::string& folder);
+  // Reads the rest of listing into Entries; failure := the listing's failure.
+  void ReadListing(TDirListing& listing, TListingFailure& failure);
   // Hands every sub-folder of the listing to the manager in one batch. First pass only.
   void QueueSubFolders(const std::string& folder);
   // Whether a sub-folder of a network folder is walked: not when it is a folder it lies

@@ -1,6 +1,7 @@
 #include "hive/registry.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -65,10 +66,18 @@ TRegistryHive::~TRegistryHive() {
 }
 
 void TRegistryHive::Load() {
-  int fd = ::open(File.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO at the path would hold the program until someone wrote to it.
+  int fd = ::open(File.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     // No file (or no folder for it) is a first run; anything else is a file to protect.
     if (errno != ENOENT && errno != ENOTDIR) MoveAside("cannot be read: " + SystemReason(errno));
+    return;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    // A folder, a FIFO, a device: nothing to read settings from, and nothing to overwrite.
+    ::close(fd);
+    MoveAside("is not a regular file");
     return;
   }
   std::string text;
@@ -88,6 +97,9 @@ void TRegistryHive::Load() {
   ::close(fd);
   try {
     TNode* current = nullptr;
+    // Where each value of a key already read sits in its Values, so that a name read
+    // again replaces it without a search through all the values before it.
+    std::map<TNode*, std::map<std::string, size_t, TNameLess>> valueIndex;
     ParseRegText(
         text,
         [&](const std::string& path) {
@@ -103,11 +115,11 @@ void TRegistryHive::Load() {
           }
         },
         [&](const std::string& name, TRegValue value) {
-          for (auto& [existing, stored] : current->Values)
-            if (RegNamesEqual(existing, name)) {
-              stored = std::move(value);
-              return;
-            }
+          auto [at, added] = valueIndex[current].emplace(name, current->Values.size());
+          if (!added) {
+            current->Values[at->second].second = std::move(value);
+            return;
+          }
           current->Values.emplace_back(name, std::move(value));
         });
   } catch (const TRegParseError& error) {

@@ -10,6 +10,7 @@
 
 // Opens folder (a local path, or a UNC path such as \\host\share\dir) for listing. The
 // folder may end with its separator or not. nullptr when it cannot be listed (missing,
-// not a folder, no access, unreachable). parent is used for local folders only, as
-// OpenLocalDirListing uses it.
-std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder, const POpenFolder& parent = nullptr);
+// not a folder, no access, unreachable); *failure, when given, then says why. parent is
+// used for local folders only, as OpenLocalDirListing uses it.
+std::unique_ptr<TDirListing> OpenDirListing(const std::string& folder, const POpenFolder& parent = nullptr,
+                                            TListingFailure* failure = nullptr);

@@ -139,9 +139,22 @@ TAtomicFile::TAtomicFile(const std::string& targetName)
   } else {
     CreateNamedTemp(exists ? TStep::Replace : TStep::Create);
   }
-  // A replaced file keeps its permissions: a private file must not become readable to
-  // others by being saved again. Failing that, it gets the default a new file would.
-  if (exists) fchmod(Fd, info.st_mode & 07777);
+  if (exists) KeepOwnerAndMode(info);
+}
+
+// A replaced file keeps its owner and group where the process may give them (root may;
+// a member of the file's group may keep the group), so that root saving over another
+// user's file does not take it from them. It keeps its permissions too: a private file
+// must not become readable to others by being saved again. Failing that, it gets the
+// default a new file would. The mode is set after the owner, which may clear its
+// set-user and set-group bits.
+void TAtomicFile::KeepOwnerAndMode(const struct stat& info) {
+  if (info.st_uid != geteuid() || info.st_gid != getegid()) {
+    if (fchown(Fd, info.st_uid, info.st_gid) != 0 && fchown(Fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
+      // Neither is allowed: the file becomes this user's, as any file it writes would.
+    }
+  }
+  fchmod(Fd, info.st_mode & 07777);
 }
 
 // Makes a fresh hidden file beside the target, open in Fd and named TempName. An

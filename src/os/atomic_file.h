@@ -20,6 +20,8 @@
 //
 // One writer is used by one thread at a time. Errors are thrown as TAtomicFileError,
 // which says which step failed so that the caller can word its own message.
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -41,7 +43,8 @@ class TAtomicFileError : public std::runtime_error {
 class TAtomicFile {
  public:
   // Checks the target and creates the temporary file beside it, with the target's
-  // permissions when it exists (0666 less the umask otherwise). Throws Replace or Create.
+  // permissions, and its owner and group where the process may set them, when it exists
+  // (0666 less the umask and this user's otherwise). Throws Replace or Create.
   explicit TAtomicFile(const std::string& targetName);
   // Removes the temporary file unless Commit succeeded.
   ~TAtomicFile();
@@ -67,6 +70,7 @@ class TAtomicFile {
 
  private:
   void CreateNamedTemp(TAtomicFileError::TStep failStep);
+  void KeepOwnerAndMode(const struct stat& info);
   bool NameUnnamedFile();
   void Flush();
   void Discard() noexcept;

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include "os/dos_time.h"
 #include "os/pseudo_fs.h"
@@ -30,13 +33,13 @@ uint32_t AttrFromMode(mode_t mode) {
 // connection never finds none left.
 std::atomic<int> OpenFolderCount{0};
 
+// Read anew each time (one cheap call per folder with sub-folders): a limit lowered
+// while the process runs must lower this too, or the folders kept open could take every
+// descriptor and leave the walks waiting for one another.
 int OpenFolderLimit() {
-  static const int limit = [] {
-    rlimit descriptors{};
-    if (getrlimit(RLIMIT_NOFILE, &descriptors) != 0 || descriptors.rlim_cur == RLIM_INFINITY) return 1024;
-    return static_cast<int>(std::clamp<rlim_t>(descriptors.rlim_cur / 4, 16, 1024));
-  }();
-  return limit;
+  rlimit descriptors{};
+  if (getrlimit(RLIMIT_NOFILE, &descriptors) != 0 || descriptors.rlim_cur == RLIM_INFINITY) return 1024;
+  return static_cast<int>(std::clamp<rlim_t>(descriptors.rlim_cur / 4, 1, 1024));
 }
 
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
@@ -119,6 +122,21 @@ int OpenLocalFolder(const std::string& folder, const TOpenFolder* parent) {
   return OpenNameByName(path);
 }
 
+// OpenLocalFolder, waiting while the process has no descriptor left: walks on other
+// threads close theirs as their folders end, so a folder is never given up for that
+// alone before kDescriptorWaitMs have passed.
+int OpenLocalFolderWaiting(const std::string& folder, const TOpenFolder* parent) {
+  auto pause = std::chrono::milliseconds(1);
+  auto waited = std::chrono::milliseconds(0);
+  for (;;) {
+    const int fd = OpenLocalFolder(folder, parent);
+    if (fd >= 0 || (errno != EMFILE && errno != ENFILE) || waited.count() >= kDescriptorWaitMs) return fd;
+    std::this_thread::sleep_for(pause);
+    waited += pause;
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
 // A local folder read straight from the kernel in large blocks (no stdio-like directory
 // stream, which would stat the folder and query its flags first); details come from
 // fstatat relative to the open folder.
@@ -134,6 +152,10 @@ class TLocalDirListing final : public TDirListing {
       if (AtEnd) return false;
       const ssize_t read = getdents64(Open->Fd, Block.get(), kBlockSize);
       if (read <= 0) {
+        if (read < 0) {
+          Stopped.Reason = std::strerror(errno);
+          Stopped.EndedEarly = true;
+        }
         AtEnd = true;
         return false;
       }
@@ -223,8 +245,14 @@ bool IsUncPath(const std::string& path) { return path.size() >= 2 && path[0] == 
 
 char PathSeparatorOf(const std::string& folder) { return IsUncPath(folder) ? '\\' : '/'; }
 
-std::unique_ptr<TDirListing> OpenLocalDirListing(const std::string& folder, const POpenFolder& parent) {
-  const int fd = OpenLocalFolder(folder, parent.get());
-  if (fd < 0) return nullptr;
+std::unique_ptr<TDirListing> OpenLocalDirListing(const std::string& folder, const POpenFolder& parent,
+                                                 TListingFailure* failure) {
+  const int fd = OpenLocalFolderWaiting(folder, parent.get());
+  if (fd < 0) {
+    const int error = errno;
+    if (failure != nullptr) *failure = TListingFailure{std::strerror(error)};
+    errno = error;
+    return nullptr;
+  }
   return std::make_unique<TLocalDirListing>(std::make_shared<TOpenFolder>(fd));
 }

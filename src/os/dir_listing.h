@@ -12,6 +12,9 @@
 // each sub-folder is opened by its own name relative to it: the kernel resolves one name
 // instead of the whole path, and folders whose full path is longer than the system's
 // path limit are listed like any other.
+//
+// A folder that cannot be listed, or whose listing stops before its end, says why
+// (TListingFailure): a walk reports it rather than lose the folder without a word.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,6 +40,15 @@ struct TDirEntry {
   bool IsWalkableFolder() const { return (Attr & kAttrDirectory) != 0 && !IsLink; }
 };
 
+// Why a folder could not be listed, or could not be listed to its end.
+struct TListingFailure {
+  std::string Reason;       // the system's or the server's message; empty: no failure
+  bool EndedEarly = false;  // the listing began, and stopped before its end
+  bool Retryable = false;   // a lost or failed connection: listing again may succeed
+
+  bool Failed() const { return !Reason.empty(); }
+};
+
 // An open local folder, shared by the listings of its sub-folders that are still to be
 // opened; the descriptor closes with the last holder. Any thread may open a sub-folder
 // relative to it while another reads the folder's own listing.
@@ -49,8 +61,12 @@ class TDirListing {
  public:
   virtual ~TDirListing() = default;
   // Reads the next entry into entry ("." and ".." included, as the platform lists them).
-  // False at the end of the listing or when it cannot be read further.
+  // False at the end of the listing or when it cannot be read further; Failure() then
+  // tells which.
   virtual bool Next(TDirEntry& entry) = 0;
+  // After Next returned false: Failed() when the listing stopped before its end (the
+  // entries read until then are sound); no failure at the real end.
+  const TListingFailure& Failure() const { return Stopped; }
   // Fills an entry read from this listing: size, time and every attribute bit, and
   // marks it Detailed. An entry that vanished keeps what is known and is marked Detailed and
   // Unreadable.
@@ -65,14 +81,22 @@ class TDirListing {
   virtual uint64_t Device() { return 0; }
   // Whether the listed folder lies on a pseudo file system (os/pseudo_fs.h).
   virtual bool OnPseudoFileSystem() { return false; }
+
+ protected:
+  TListingFailure Stopped;  // set by Next when the listing stops before its end
 };
 
 // Opens a local folder for listing. The folder may end with its separator or not.
-// nullptr when it cannot be listed (missing, not a folder, no access). With parent (the Folder() of the listing of
+// nullptr when it cannot be listed (missing, not a folder, no access); errno and, when
+// given, *failure then say why. With parent (the Folder() of the listing of
 // folder's parent), the folder's last name is opened relative to parent; a link is then
 // never followed. Without one, or when that fails for want of descriptors, the path is
-// opened, name by name from the root when it is longer than the path limit.
-std::unique_ptr<TDirListing> OpenLocalDirListing(const std::string& folder, const POpenFolder& parent = nullptr);
+// opened, name by name from the root when it is longer than the path limit. When the
+// process has no descriptor left, the open waits for one (other walks close theirs as
+// their folders end), up to kDescriptorWaitMs, before it fails.
+inline constexpr int kDescriptorWaitMs = 10000;
+std::unique_ptr<TDirListing> OpenLocalDirListing(const std::string& folder, const POpenFolder& parent = nullptr,
+                                                 TListingFailure* failure = nullptr);
 
 // Grows the process's descriptor table at once to hold every folder that walks may keep
 // open. Growing it while several threads run makes the growing thread wait for a grace

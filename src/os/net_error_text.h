@@ -9,6 +9,7 @@
 // Any thread; it reads the calling thread's extended error, so call it on the thread
 // whose network call failed.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,9 @@
 
 inline constexpr uint32_t kNetMessageBufferSize = 16384;
 
-inline std::string GetNetErrorText(uint32_t errorCode, const NETRESOURCEA& resource) {
-  const std::string provider = resource.lpProvider.value_or("");
-  const std::string remoteName = resource.lpRemoteName.value_or("");
+// The message of errorCode alone, as GetNetErrorText words it (provider: the name the
+// extended error is asked for); nullopt when the extended error cannot be read.
+inline std::optional<std::string> GetNetErrorMessage(uint32_t errorCode, const std::string& provider = kSmbProviderName) {
   std::vector<char> message(kNetMessageBufferSize, '\0');
   std::string text;
   if (errorCode == ERROR_EXTENDED_ERROR) {
@@ -29,7 +30,7 @@ inline std::string GetNetErrorText(uint32_t errorCode, const NETRESOURCEA& resou
     name.push_back('\0');
     uint32_t result = WNetGetLastErrorA(&providerError, message.data(), kNetMessageBufferSize,
                                         name.data(), static_cast<uint32_t>(provider.size()));
-    if (result != NO_ERROR) return "WNetGetLastError failed; error " + std::to_string(result);
+    if (result != NO_ERROR) return std::nullopt;
     text = message.data();
   } else {
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, errorCode, 0,
@@ -39,5 +40,14 @@ inline std::string GetNetErrorText(uint32_t errorCode, const NETRESOURCEA& resou
   // Both kinds of text end with the line break CR LF, which the line leaves out. A text
   // without it keeps all its characters.
   if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);
-  return "'" + provider + "' " + remoteName + " - " + text;
+  return text;
+}
+
+inline std::string GetNetErrorText(uint32_t errorCode, const NETRESOURCEA& resource) {
+  const std::string provider = resource.lpProvider.value_or("");
+  const std::string remoteName = resource.lpRemoteName.value_or("");
+  std::optional<std::string> text = GetNetErrorMessage(errorCode, provider);
+  // WNetGetLastErrorA fails only for a missing buffer.
+  if (!text) return "WNetGetLastError failed; error " + std::to_string(ERROR_INVALID_ADDRESS);
+  return "'" + provider + "' " + remoteName + " - " + *text;
 }

@@ -7,6 +7,9 @@ namespace {
 
 const QString kUriList = QStringLiteral("text/uri-list");
 const QString kGnomeCopiedFiles = QStringLiteral("x-special/gnome-copied-files");
+// Pasted into a text field, a copy gives the full names as the list shows them.
+const QString kPlainText = QStringLiteral("text/plain");
+const QString kPlainTextUtf8 = QStringLiteral("text/plain;charset=utf-8");
 
 bool IsUncPath(const std::string& path) { return path.size() > 2 && path[0] == '\\' && path[1] == '\\'; }
 
@@ -35,7 +38,7 @@ TFileMimeData::~TFileMimeData() = default;
 
 QStringList TFileMimeData::formats() const {
   QStringList list{kUriList};
-  if (Purpose == TPurpose::ClipboardCopy) list << kGnomeCopiedFiles;
+  if (Purpose == TPurpose::ClipboardCopy) list << kGnomeCopiedFiles << kPlainTextUtf8 << kPlainText;
   return list;
 }
 
@@ -56,6 +59,12 @@ QVariant TFileMimeData::retrieveData(const QString& mimeType, QMetaType) const {
   QByteArray data;
   if (mimeType == kUriList) {
     for (const std::string& name : names) data += UrlOfPath(name).toEncoded() + "\r\n";
+  } else if (mimeType == kPlainText || mimeType == kPlainTextUtf8) {
+    // One full name a line, as typed in a terminal or a file dialog: not a link.
+    QStringList lines;
+    for (const std::string& name : names) lines << QFile::decodeName(QByteArray::fromStdString(name));
+    if (mimeType == kPlainText) return lines.join(QLatin1Char('\n'));
+    return lines.join(QLatin1Char('\n')).toUtf8();
   } else {
     data = "copy";
     for (const std::string& name : names) data += '\n' + UrlOfPath(name).toEncoded();

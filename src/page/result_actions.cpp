@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,10 +20,12 @@
 
 #include "page/busy_cursor.h"
 #include "page/clipbrd_files.h"
+#include "page/desktop_open.h"
 #include "page/file_mime_data.h"
 #include "page/find_form.h"
 #include "page/search_page.h"
 #include "page/message_box.h"
+#include "page/off_ui_thread.h"
 #include "page/result_model.h"
 #include "results/find_in_results.h"
 #include "results/result_manager.h"
@@ -150,13 +151,19 @@ TResultListActions::TResultListActions(TResultListParts parts) : Parts(std::move
   connect(Parts.actClearResults, &QAction::triggered, this, [this] { actClearResultsExecute(); });
   connect(Parts.actFastFind, &QAction::triggered, this, [this] { actFastFindExecute(); });
 
+  // Rows that arrive, or a store replaced or emptied, are in no sorted order.
+  connect(Parts.Model, &QAbstractItemModel::rowsInserted, this, [this] { ShowSortIndicator(0); });
+  connect(Parts.Model, &QAbstractItemModel::modelReset, this, [this] { ShowSortIndicator(0); });
   connect(view->horizontalHeader(), &QHeaderView::sectionClicked, this,
           [this](int column) { lvResultsColumnClick(column); });
   connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { UpdateActions(); });
   view->installEventFilter(this);
   view->viewport()->installEventFilter(this);
 
-  OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  OpenUrl = [this](const QUrl& url) {
+    // The desktop says nothing when it cannot open the file: the page does.
+    if (const QString failure = OpenWithDesktop(url); !failure.isEmpty()) ShowErrorBox(Parts.Page, failure);
+  };
   AskFileName = [this](const TFileDialogRequest& request) { return AskWithFileDialog(Parts.Page, request); };
   RunDragLoop = [this](IDataObject* data, IDropSource* source, uint32_t okEffects, uint32_t* effect) {
     return DoDragDrop(Parts.lvResults->viewport(), data, source, okEffects, effect);
@@ -172,7 +179,7 @@ int TResultListActions::ShownRows() const {
 }
 
 void TResultListActions::UpdateActions() {
-  const bool searching = Parts.Searching && Parts.Searching();
+  const bool searching = (Parts.Searching && Parts.Searching()) || IsBusy;
   const bool hasRows = Parts.Model->RowCount() > 0;
   const bool idleWithRows = !searching && hasRows;
   const int selected = SelectedRowCount();
@@ -228,20 +235,60 @@ void TResultListActions::actSort_1Execute(int tag) {
   if (tag < 1 || tag > 6 || !Allowed(Parts.actSort[tag - 1])) return;
   TBusyCursor busy;
   const int32_t old = Parts.Store->SortKey;
-  Parts.Store->SortKey = (old != 0 && std::abs(old) == tag) ? (old > 0 ? -tag : tag) : tag;
-  Parts.Store->Sort();
+  const int32_t key = (old != 0 && std::abs(old) == tag) ? (old > 0 ? -tag : tag) : tag;
+  // A million results take seconds to sort: the order is worked out on a thread of its
+  // own while the window keeps drawing, and the records move only once it is known.
+  // The commands that change the store are disabled meanwhile; user input waits.
+  // The sorted records are a copy built there too: the UI thread only swaps them in, and
+  // the old ones are freed away from it.
+  std::unique_ptr<TSortedList<TSearchResult>> sorted;
+  {
+    TBusyScope busy(*this);
+    RunOffUiThread([&] { sorted = Parts.Store->CopyInOrder(Parts.Store->SortedOrder(key)); },
+                   QEventLoop::ExcludeUserInputEvents);
+  }
+  Parts.Store->SortKey = key;
+  Parts.Store->SwapRecords(*sorted);
   Parts.Model->RowsChanged();
+  ShowSortIndicator(key);
+  UpdateActions();
+  RunOffUiThread([&] { sorted.reset(); }, QEventLoop::ExcludeUserInputEvents);
+}
+
+TResultListActions::TBusyScope::TBusyScope(TResultListActions& owner) : Owner(owner) {
+  Owner.IsBusy = true;
+  Owner.UpdateActions();
+}
+
+TResultListActions::TBusyScope::~TBusyScope() {
+  Owner.IsBusy = false;
+  Owner.UpdateActions();
+}
+
+void TResultListActions::ShowSortIndicator(int32_t key) {
+  QHeaderView* header = Parts.lvResults->horizontalHeader();
+  const int tag = std::abs(key);
+  int column = -1;
+  for (int c = 0; c < TResultModel::kColumnCount; ++c)
+    if (TResultModel::ColumnTag(c) == tag) column = c;
+  // The bare file name has no column of its own: it is part of the full name.
+  if (tag == skFileName) column = TResultModel::colFileName;
+  const QSignalBlocker quiet(header);
+  header->setSortIndicatorShown(column >= 0);
+  header->setSortIndicator(column, key < 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
+  SortShown = column >= 0 ? key : 0;
 }
 
 void TResultListActions::lvResultsColumnClick(int column) {
   const int tag = TResultModel::ColumnTag(column);
   if (tag == skPath || tag == skSize || tag == skDate || tag == skTime || tag == skAttr) actSort_1Execute(tag);
+  // The header turns its arrow at every click, also one that sorted nothing.
+  ShowSortIndicator(SortShown);
 }
 
 void TResultListActions::actOpenFileExecute() {
   if (!Allowed(Parts.actOpenFile)) return;
   const std::vector<int> rows = SelectedRows();
-  // The desktop reports its own failures (a file that is gone, no handler).
   if (!rows.empty()) OpenUrl(UrlOfPath(Parts.Store->Item(size_t(rows.front())).FullName()));
 }
 
@@ -258,7 +305,20 @@ void TResultListActions::actEditCopyExecute() {
   bool copied = false;
   {
     TBusyCursor busy;
-    copied = CopyFilesToClipboard(SelectedFileNames());
+    // All of a million rows: their names and the clipboard's block are made away from
+    // the UI thread (records below the shown count stay readable while a search adds).
+    const std::vector<int> rows = SelectedRows();
+    HGLOBAL block;
+    {
+      TBusyScope reading(*this);
+      RunOffUiThread([&] {
+        std::vector<std::string> names;
+        names.reserve(rows.size());
+        for (int row : rows) names.push_back(Parts.Store->Item(size_t(row)).FullName());
+        block = BuildClipboardBlock(names);
+      }, QEventLoop::ExcludeUserInputEvents);
+    }
+    copied = rows.empty() || PutFilesOnClipboard(std::move(block));
   }
   if (!copied) ShowErrorBox(Parts.Page, QStringLiteral("The selected files could not be put on the clipboard."));
 }
@@ -325,6 +385,7 @@ void TResultListActions::actLoadFromFileExecute() {
   // what the store now holds, before the error is reported.
   Parts.SyncResultCount();
   Parts.Model->RowsChanged();
+  ShowSortIndicator(0);  // a file's records come in its own order
   UpdateActions();
   if (!failure.isEmpty()) ShowErrorBox(Parts.Page, failure);
 }

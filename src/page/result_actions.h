@@ -89,6 +89,9 @@ class TResultListActions : public QObject {
 
   // Sets the enabled state of every result command (and miCopy) from the page's state.
   void UpdateActions();
+  // True while a sort or a copy reads the store away from the UI thread (the commands
+  // that change the store wait).
+  bool Busy() const { return IsBusy; }
 
   // The commands. Each does nothing when its enabling rule says no.
   void actSort_1Execute(int tag);
@@ -110,7 +113,8 @@ class TResultListActions : public QObject {
   // The full paths of the selected rows, in row order.
   std::vector<std::string> SelectedFileNames() const;
 
-  // Replaceable for tests; by default the desktop's URL handler, a QFileDialog
+  // Replaceable for tests; by default OpenWithDesktop (its failure shown in the error
+  // box), a QFileDialog
   // (empty result: cancelled), the toolkit's drag loop and a modal run of the find
   // dialog (which deletes itself when closed).
   std::function<void(const QUrl&)> OpenUrl;
@@ -134,6 +138,18 @@ class TResultListActions : public QObject {
   void ShowError(const std::exception& error);
   int ShownRows() const;
 
+  // The header's arrow for key (0: none); remembered in SortShown.
+  void ShowSortIndicator(int32_t key);
+
+  // IsBusy for as long as it lives, with the rules evaluated at both ends.
+  struct TBusyScope {
+    explicit TBusyScope(TResultListActions& owner);
+    ~TBusyScope();
+    TResultListActions& Owner;
+  };
+
   TResultListParts Parts;
+  bool IsBusy = false;
+  int32_t SortShown = 0;  // the sort the header's arrow shows
   int PressedSelectedRow = -1;  // a press on an already selected row, pending its release
 };

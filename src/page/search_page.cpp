@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QSplitter>
 #include <QTableView>
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "engine/masks.h"
 #include "engine/search_manager.h"
@@ -281,8 +283,22 @@ void TSearchPage::SetPatternItems(const std::vector<std::string>& items) {
   cmbPattern->setEditText(text);
 }
 
+bool TSearchPage::Sorting() const { return ResultCommands && ResultCommands->Busy(); }
+
 int TSearchPage::ResultRowCount() const { return Results->RowCount(); }
 int TSearchPage::LogRowCount() const { return LogRows->RowCount(); }
+
+std::vector<int> TSearchPage::ColumnWidths() const {
+  std::vector<int> widths;
+  for (int column = TResultModel::colSize; column < TResultModel::kColumnCount; ++column)
+    widths.push_back(lvResults->columnWidth(column));
+  return widths;
+}
+
+void TSearchPage::SetColumnWidths(const std::vector<int>& widths) {
+  for (size_t i = 0; i < widths.size() && TResultModel::colSize + int(i) < TResultModel::kColumnCount; ++i)
+    lvResults->setColumnWidth(TResultModel::colSize + int(i), widths[i]);
+}
 
 int TSearchPage::LogHeight() const {
   // Once laid out, the pane's own height (also after the window has been hidden at exit);
@@ -309,7 +325,8 @@ void TSearchPage::SetLogHeight(int height) {
 }
 
 void TSearchPage::actStartSearchExecute() {
-  if (!actStartSearch->isEnabled()) return;
+  // A sort in progress reads the store: a new search would empty it.
+  if (!actStartSearch->isEnabled() || Sorting()) return;
   if (actStartSearch->property("ImageIndex").toInt() == kStartImage)
     StartSearch();
   else
@@ -398,18 +415,25 @@ void TSearchPage::SetSearchButtonState(int image) {
 
 void TSearchPage::StopSearch(bool force) {
   if (!IsSearching) return;
-  if (!force && TProgramOptions::ConfirmStopSearch &&
-      !AskYesNo(this, QStringLiteral("Do you want stop search?"), QStringLiteral("Stop search")))
-    return;
+  if (!force && TProgramOptions::ConfirmStopSearch) {
+    StopQuestionOpen = true;
+    const bool yes = AskYesNo(this, QStringLiteral("Do you want stop search?"), QStringLiteral("Stop search"));
+    StopQuestionOpen = false;
+    if (IsSearching && !yes) return;
+  }
   // The question is modal and the search goes on meanwhile: when it ended before the answer
   // came, there is nothing left to stop, and greying the command now would leave it greyed
-  // for good (no further notification would enable it again).
-  if (!IsSearching) return;
+  // for good (no further notification would enable it again). Its message comes now.
+  if (!IsSearching) {
+    ShowHeldCompletion();
+    return;
+  }
   actStartSearch->setEnabled(false);
   Manager->Stop();
 }
 
 void TSearchPage::ClearResultsAndLog() {
+  HeldCompletion.clear();
   Results->SetRowCount(0);
   Store->Clear();
   LogRows->SetRowCount(0);
@@ -435,14 +459,35 @@ void TSearchPage::SearchStateChanged() {
       ActiveThreads = Manager->ActiveThreads();
       if (OnPageChange) OnPageChange(this);
       if (OnSearchComplete && !IsShutDown) OnSearchComplete(this);
-      if (ProgramOptions().MessageWhenComplete && !IsShutDown)
-        ShowMessageBox({this,
-                        QStringLiteral("Search complete.\r\n") + QString::number(ResultRowCount()) +
-                            QStringLiteral(" files found"),
-                        ApplicationTitle(), TMsgIcon::Information, TMsgButtons::Ok});
+      if (ProgramOptions().MessageWhenComplete && !IsShutDown) {
+        // One box at a time: a search that ends under the stop question reports once the
+        // question is answered.
+        TCompletionBox box = StopQuestionOpen ? TCompletionBox::Hold : TCompletionBox::Show;
+        if (box == TCompletionBox::Show && CompletionBoxPolicy) box = CompletionBoxPolicy(this);
+        HeldCompletion = box == TCompletionBox::Hold ? CompletionText() : QString();
+        if (box == TCompletionBox::Show)
+          ShowMessageBox({this, CompletionText(), ApplicationTitle(), TMsgIcon::Information, TMsgButtons::Ok});
+      }
     }
   }
   if (OnPageChange) OnPageChange(this);
+}
+
+QString TSearchPage::CompletionText() const {
+  const QLocale locale;
+  QString text = QStringLiteral("Search complete.\r\n") + locale.toString(ResultRowCount()) +
+                 QStringLiteral(" files found");
+  // Every place that could not be searched has a line in the Errors log.
+  if (const qlonglong errors = qlonglong(Log->Count()); errors > 0)
+    text += QStringLiteral("\r\n") + locale.toString(errors) +
+            (errors == 1 ? QStringLiteral(" error: see the Errors log.") : QStringLiteral(" errors: see the Errors log."));
+  return text;
+}
+
+void TSearchPage::ShowHeldCompletion() {
+  if (HeldCompletion.isEmpty()) return;
+  const QString text = std::exchange(HeldCompletion, QString());
+  ShowMessageBox({this, text, ApplicationTitle(), TMsgIcon::Information, TMsgButtons::Ok});
 }
 
 void TSearchPage::SyncResultCount() {

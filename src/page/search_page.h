@@ -16,6 +16,7 @@
 // touches the store or the log after them. Call ShutDown on every page before destroying
 // any of them when several pages go at once.
 #include <QIcon>
+#include <QString>
 #include <QWidget>
 
 #include <array>
@@ -103,6 +104,20 @@ class TSearchPage : public QWidget {
   // completion message; the page's counts are final then.
   TPageEvent OnSearchComplete;
 
+  // What becomes of the completion message ("Message when complete") when a search ends:
+  // shown at once; held until ShowHeldCompletion (the window is out of sight, so the box
+  // waits until the user is back); or left out (a question was open, and the end of the
+  // search has made it moot). Unset: shown at once.
+  enum class TCompletionBox { Show, Hold, Drop };
+  std::function<TCompletionBox(TSearchPage* sender)> CompletionBoxPolicy;
+  // The message of a search that ended: "Search complete.", the number of files found
+  // and, when the Errors log has lines, how many (counts in the locale's digit grouping).
+  QString CompletionText() const;
+  bool CompletionHeld() const { return !HeldCompletion.isEmpty(); }
+  // Shows the held completion message, if any (modal; returns when it is closed).
+  void ShowHeldCompletion();
+  void DropHeldCompletion() { HeldCompletion.clear(); }
+
   // Owned engine objects; they live as long as the page.
   TSearchManager& SearchManager() { return *Manager; }
   TResultManager& ResultStore() { return *Store; }
@@ -110,6 +125,8 @@ class TSearchPage : public QWidget {
   TSetting& Setting() { return *Settings; }
 
   bool Searching() const { return IsSearching; }
+  // True while the result list sorts or copies (see TResultListActions::Busy).
+  bool Sorting() const;
   bool CompletionPending() const { return IsCompletionPending; }
   int32_t ActiveThreadCount() const { return ActiveThreads; }
   // The row counts of the two lists (always the counts last delivered).
@@ -132,6 +149,11 @@ class TSearchPage : public QWidget {
   // must outlive the page. Until then the group button does nothing.
   void SetFileMaskGroups(std::vector<std::string>& groups);
   TFileMasksMenu* FileMasksMenu() const { return MaskMenu; }
+
+  // The widths of the result list's columns after "File name" (which takes the rest).
+  std::vector<int> ColumnWidths() const;
+  // Sets them, as many as given (a saved list from an older version may be shorter).
+  void SetColumnWidths(const std::vector<int>& widths);
 
   // Height of the error-log pane.
   int LogHeight() const;
@@ -200,4 +222,6 @@ class TSearchPage : public QWidget {
   bool UpdateScheduled = false;
   bool IsShutDown = false;
   bool WasShown = false;  // laid out at least once: the log pane has its real height
+  bool StopQuestionOpen = false;  // "Do you want stop search?" is being asked
+  QString HeldCompletion;         // the completion message waiting for the window
 };

@@ -7,6 +7,19 @@ void TLogger::AddError(uint32_t errorCode, const NETRESOURCEA& resource) {
   Lines.Append(GetNetErrorText(errorCode, resource));
 }
 
+void TLogger::AddFolderError(const std::string& folder, const std::string& reason, bool endedEarly) {
+  const bool unc = folder.size() >= 2 && folder[0] == '\\' && folder[1] == '\\';
+  std::string name = folder;
+  const char separator = unc ? '\\' : '/';
+  if (name.size() > 1 && name.back() == separator) name.pop_back();
+  std::string line = unc ? "'" + std::string(kSmbProviderName) + "' " + name : name;
+  line += " - ";
+  if (endedEarly) line += "Listing ended early: ";
+  line += reason;
+  std::lock_guard<std::mutex> guard(LogLock);
+  Lines.Append(std::move(line));
+}
+
 void TLogger::Changed() {
   if (OnChange) OnChange(this);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // TLogger: a search page's error log, one line per network container whose enumeration
-// failed, in the order the failures were added. No limit, no de-duplication.
+// failed and per folder that could not be listed (or not to its end), in the order the
+// failures were added. No limit, no de-duplication.
 //
 // Threads: AddError from any worker thread (LogLock serialises additions). Count, Line,
 // Changed and Clear on the UI thread. Reading by index is safe while workers append:
@@ -33,6 +34,12 @@ class TLogger {
   // LogLock. Does not notify: the worker then has the UI thread run Changed. A failure
   // to build the line leaves the log as it was and releases the lock.
   void AddError(uint32_t errorCode, const NETRESOURCEA& resource);
+
+  // Appends the line of a folder that could not be listed, or whose listing stopped
+  // before its end: "FOLDER - REASON" for a local folder, "'SMB Network' FOLDER - REASON"
+  // for a UNC one, the folder without its trailing separator, and "Listing ended early: "
+  // before the reason when the listing stopped midway. Under LogLock; does not notify.
+  void AddFolderError(const std::string& folder, const std::string& reason, bool endedEarly);
 
   // Calls OnChange with this log when it is set. UI thread.
   void Changed();

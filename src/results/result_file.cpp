@@ -180,6 +180,7 @@ void TResultManager::SaveToFile(const std::string& fileName) {
 
 void TResultManager::LoadFromFile(const std::string& fileName) {
   Clear();
+  LastLoadNotice.clear();
   std::string reason;
   PFile file(OpenRegularFileForReading(fileName, reason));
   if (!file) throw TLanError("Can not open file \"" + fileName + "\": " + reason);
@@ -201,13 +202,16 @@ void TResultManager::LoadFromFile(const std::string& fileName) {
     TPathRef lastPath;
     for (;;) {
       // fread fills the chunk unless the file ends or fails; a partial last record is
-      // ignored, like any bytes after the last whole record.
+      // left out, and said so.
       const size_t bytes = std::fread(chunk.data(), 1, chunk.size(), file.get());
       for (size_t r = 0; r < bytes / kRecordSize; ++r) {
         stored.ReadRecord(&chunk[r * kRecordSize], lastPath);
         lastPath = stored.Result.Path;
         records.push_back(std::make_unique<TSearchResult>(std::move(stored.Result)));
       }
+      if (bytes % kRecordSize != 0 && !std::ferror(file.get()))
+        LastLoadNotice = "The file \"" + fileName + "\" ends inside a record: its last " +
+                         std::to_string(bytes % kRecordSize) + " bytes were not loaded.";
       if (bytes < chunk.size()) break;
     }
     if (std::ferror(file.get())) throw readError();

@@ -33,17 +33,39 @@ void TResultManager::Changed() {
 void TResultManager::Clear() { Results.Clear(); }
 
 void TResultManager::Sort() {
-  const int32_t key = SortKey;
+  std::vector<size_t> order = SortedOrder(SortKey);
+  ApplyOrder(order);
+}
+
+std::vector<size_t> TResultManager::SortedOrder(int32_t key) const {
   const int32_t column = key < 0 ? -key : key;
-  if (column == skPath || column == skFileName) {
-    SortByTextKeys(column == skPath, key < 0 ? -1 : 1);
-  } else if (column == skAttr) {
-    SortByAttrText(key < 0 ? -1 : 1);
-  } else {
-    Results.Sort([key](const TSearchResult& a, const TSearchResult& b) {
-      return CompareResults(key, a, b);
-    });
-  }
+  if (column == skPath || column == skFileName) return OrderByTextKeys(column == skPath, key < 0 ? -1 : 1);
+  if (column == skAttr) return OrderByAttrText(key < 0 ? -1 : 1);
+  return OrderBy([key](const TSearchResult& a, const TSearchResult& b) { return CompareResults(key, a, b); });
+}
+
+void TResultManager::ApplyOrder(std::vector<size_t>& order) { Results.Permute(order); }
+
+std::unique_ptr<TSortedList<TSearchResult>> TResultManager::CopyInOrder(const std::vector<size_t>& order) const {
+  auto copy = std::make_unique<TSortedList<TSearchResult>>();
+  for (size_t record : order) copy->Append(TSearchResult(Results.At(record)));
+  return copy;
+}
+
+void TResultManager::SwapRecords(TSortedList<TSearchResult>& records) { Results.Swap(records); }
+
+// The records stay where they are: the quicksort runs over their indexes, which gives
+// the same arrangement as sorting the records themselves (the comparisons give the same
+// signs).
+template <class Compare>
+std::vector<size_t> TResultManager::OrderBy(Compare&& compare) const {
+  std::vector<size_t> order(Results.Count());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  QuickSortPositions(
+      order.size(),
+      [&](ptrdiff_t i, ptrdiff_t j) { return compare(Results.At(order[i]), Results.At(order[j])); },
+      [&](ptrdiff_t i, ptrdiff_t j) { std::swap(order[i], order[j]); });
+  return order;
 }
 
 // Text comparisons in a collating locale cost microseconds each, and a sort makes about
@@ -51,7 +73,7 @@ void TResultManager::Sort() {
 // the same quicksort runs over positions, comparing keys and, where keys are equal, the
 // records themselves: that gives the signs that CompareResults would, so the records end
 // in the same arrangement.
-void TResultManager::SortByTextKeys(bool fullName, int sign) {
+std::vector<size_t> TResultManager::OrderByTextKeys(bool fullName, int sign) const {
   const size_t count = Results.Count();
   std::string keys;                      // every record's key, one after another
   std::vector<size_t> keyStart(count + 1);  // record i's key is keys[keyStart[i], keyStart[i+1])
@@ -99,15 +121,12 @@ void TResultManager::SortByTextKeys(bool fullName, int sign) {
       [&](ptrdiff_t i, ptrdiff_t j) { std::swap(order[i], order[j]); });
   std::vector<size_t> records(count);  // position -> record
   for (size_t i = 0; i < count; ++i) records[i] = order[i].Record;
-  order = std::vector<TPosition>();
-  keys = std::string();
-  keyStart = std::vector<size_t>();
-  Results.Permute(records);
+  return records;
 }
 
 // An attribute text depends on four bits only, so the comparisons of all sixteen texts
 // are made once and looked up.
-void TResultManager::SortByAttrText(int sign) {
+std::vector<size_t> TResultManager::OrderByAttrText(int sign) const {
   // Slot bits 0-2 are read-only, hidden, system; bit 3 is archive (0x20).
   const auto slot = [](uint32_t attr) { return (attr & 0x07) | ((attr & kAttrArchive) >> 2); };
   int order[16][16];
@@ -118,7 +137,7 @@ void TResultManager::SortByAttrText(int sign) {
       order[a][b] = CompareTextIgnoreCase(AttrToText(attrA), AttrToText(attrB));
     }
   }
-  Results.Sort([&](const TSearchResult& a, const TSearchResult& b) {
+  return OrderBy([&](const TSearchResult& a, const TSearchResult& b) {
     return sign * order[slot(a.Attr)][slot(b.Attr)];
   });
 }

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,8 +66,25 @@ class TResultManager {
   // Disposes every record; SortKey is kept. No notification.
   void Clear();
   // Sorts the records in place under SortKey, in the order that the quicksort over
-  // CompareResults gives. No notification.
+  // CompareResults gives. No notification. The same as ApplyOrder(SortedOrder(SortKey)).
   void Sort();
+  // The arrangement Sort would give under sortKey: entry i is the index of the record
+  // that Sort would put at position i. It only reads the records, so it may run on any
+  // thread while the UI thread reads the store too (the list stays on screen while a
+  // long sort runs elsewhere), as long as nothing changes the store meanwhile: no worker
+  // delivering, no Clear, Sort, ApplyOrder, ReplaceAll or LoadFromFile.
+  std::vector<size_t> SortedOrder(int32_t sortKey) const;
+  // Rearranges the records into order, a permutation of 0 .. Count() - 1 (left as the
+  // identity). UI thread, no worker delivering. No notification.
+  void ApplyOrder(std::vector<size_t>& order);
+  // A copy of the records in order (from SortedOrder), built without changing the store:
+  // any thread, under the same rule as SortedOrder. Costs a second set of records until
+  // the old ones are freed, and spares the UI thread moving a million records.
+  std::unique_ptr<TSortedList<TSearchResult>> CopyInOrder(const std::vector<size_t>& order) const;
+  // Exchanges the store's records with records: the store then holds what records held,
+  // and records the store's old ones, for the caller to free (on any thread: no one
+  // reads them any more). UI thread, no worker delivering. No notification.
+  void SwapRecords(TSortedList<TSearchResult>& records);
   // Replaces every record with records (in their order); SortKey is kept. UI thread,
   // no worker delivering. For loading a result file.
   void ReplaceAll(std::vector<PSearchResult>&& records);
@@ -80,6 +98,10 @@ class TResultManager {
   // the records whose full name does not fit the file's name field, writes the rest,
   // and then throws an error naming how many were left out and the first of them.
   void LoadFromFile(const std::string& FileName);
+  // After LoadFromFile: empty when the file was read to its end; otherwise a notice for
+  // the user (ready to show) that the file ends inside a record, whose bytes were left
+  // out. The records before it are loaded.
+  const std::string& LoadNotice() const { return LastLoadNotice; }
   void SaveToFile(const std::string& FileName);
   void ExportToHTML(const std::string& FileName);
   void ExportToXML(const std::string& FileName);
@@ -89,10 +111,14 @@ class TResultManager {
   size_t StorageBytes() const { return Results.StorageBytes(); }
 
  private:
-  // Sort by Path (fullName) or File name, through a precomputed key per record.
-  void SortByTextKeys(bool fullName, int sign);
-  // Sort by Attr, through a table of the sixteen possible attribute texts.
-  void SortByAttrText(int sign);
+  // The order by Path (fullName) or File name, through a precomputed key per record.
+  std::vector<size_t> OrderByTextKeys(bool fullName, int sign) const;
+  // The order by Attr, through a table of the sixteen possible attribute texts.
+  std::vector<size_t> OrderByAttrText(int sign) const;
+  // The order under compare(a, b) over the records, by the quicksort over positions.
+  template <class Compare>
+  std::vector<size_t> OrderBy(Compare&& compare) const;
 
   TSortedList<TSearchResult> Results;
+  std::string LastLoadNotice;  // see LoadNotice
 };

@@ -15,6 +15,7 @@
 
 #include "network/netapi.h"
 #include "os/net_errors.h"
+#include "shell/typed_location.h"
 #include "page/message_box.h"
 #include "smb/keyring.h"
 #include "smb/smb_path.h"
@@ -141,7 +142,7 @@ TConnDialog::TConnDialog(QWidget* owner, TNetConnector connector)
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout;
   edtRemoteName = new QLineEdit(this);
-  edtRemoteName->setPlaceholderText(QStringLiteral("\\\\server or \\\\server\\share"));
+  edtRemoteName->setPlaceholderText(QStringLiteral("\\\\server\\share or smb://server/share"));
   edtUser = new QLineEdit(this);
   edtUser->setPlaceholderText(QStringLiteral("empty: anonymous"));
   edtDomain = new QLineEdit(this);
@@ -179,8 +180,16 @@ TConnDialog::TConnDialog(QWidget* owner, TNetConnector connector)
 }
 
 void TConnDialog::btnOkClick() {
-  const std::string remoteName = Local8Bit(edtRemoteName->text().trimmed());
-  if (remoteName.empty()) return;
+  const std::string typed = Local8Bit(edtRemoteName->text().trimmed());
+  if (typed.empty()) return;
+  // \\server\share and smb://server/share alike, as the command-line program takes them.
+  const std::optional<std::string> parsed = TypedNetworkName(typed);
+  if (!parsed) {
+    ShowErrorBox(this, QStringLiteral("\"%1\" is not a server or a share.\n%2")
+                           .arg(QString::fromLocal8Bit(typed.c_str()), QString::fromLocal8Bit(TypedLocationHelp(false).c_str())));
+    return;
+  }
+  const std::string remoteName = *parsed;
   TSmbCredentials credentials;
   QString user = edtUser->text().trimmed();
   QString domain = edtDomain->text().trimmed();
@@ -219,9 +228,8 @@ void TConnDialog::btnOkClick() {
     accept();
     return;
   }
-  const QString reason = code == ERROR_INVALID_PARAMETER
-                              ? QStringLiteral("Enter a server as \\\\server or a share as \\\\server\\share.")
-                              : NetResultText(code);
+  const QString reason = code == ERROR_INVALID_PARAMETER ? QString::fromLocal8Bit(TypedLocationHelp(false).c_str())
+                                                         : NetResultText(code);
   ShowErrorBox(this, QStringLiteral("Cannot connect to \"%1\". %2")
                          .arg(QString::fromLocal8Bit(remoteName.c_str()), reason));
 }

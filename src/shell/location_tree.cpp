@@ -1,17 +1,17 @@
 #include "shell/location_tree.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <memory>
-#include <thread>
 
 #include "discovery/range_probe.h"
 #include "network/folder_listing.h"
 #include "network/netapi.h"
+#include "page/off_ui_thread.h"
 #include "shell/icons.h"
 #include "smb/smb_path.h"
 
@@ -29,17 +29,11 @@ std::string Local8Bit(const QString& text) { return text.toLocal8Bit().toStdStri
 template <class TResult>
 TResult RunInBackground(const std::function<TResult()>& work) {
   TResult result{};
-  QEventLoop loop;
-  std::thread worker([&] {
-    try {
-      result = work();
-    } catch (const std::exception&) {
-      // A listing that fails lists nothing; the node loses its expand mark.
-    }
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  loop.exec();
-  worker.join();
+  try {
+    RunOffUiThread([&] { result = work(); });
+  } catch (const std::exception&) {
+    // A listing that fails lists nothing; the node loses its expand mark.
+  }
   return result;
 }
 
@@ -86,9 +80,11 @@ TNodeLister PlatformNodeLister() {
     }
     return entries;
   };
-  lister.ListFolders = [](const std::string& folder) {
+  lister.ListFoldersWithError = [](const std::string& folder, int& error) {
     std::vector<std::string> names;
+    errno = 0;
     std::unique_ptr<TDirListing> listing = OpenDirListing(folder);
+    error = listing ? 0 : errno;
     if (!listing) return names;
     constexpr uint32_t kTested = kAttrDirectory | kAttrHidden | kAttrSystem;
     TDirEntry entry;
@@ -103,6 +99,10 @@ TNodeLister PlatformNodeLister() {
       return QString::compare(ToDisplay(a), ToDisplay(b), Qt::CaseInsensitive) < 0;
     });
     return names;
+  };
+  lister.ListFolders = [list = lister.ListFoldersWithError](const std::string& folder) {
+    int ignored = 0;
+    return list(folder, ignored);
   };
   return lister;
 }
@@ -153,15 +153,20 @@ TNetNode* AddLocalFoldersRoot(QTreeWidget* tree) {
   return root;
 }
 
-int ListNodeChildren(TNetNode* node, const TNodeLister& lister) {
+int ListNodeChildren(TNetNode* node, const TNodeLister& lister, int* error) {
+  if (error != nullptr) *error = 0;
   node->Listed = true;
   const int depth = DepthOf(node);
   int added = 0;
   if (node->Record == nullptr || (node->Record->dwUsage & RESOURCEUSAGE_CONNECTABLE) != 0) {
     const std::string folder = NodeFolderPathOf(node);
     const auto list = lister.ListFolders;
-    const std::vector<std::string> names =
-        RunInBackground<std::vector<std::string>>([list, folder] { return list(folder); });
+    const auto listWithError = lister.ListFoldersWithError;
+    int failure = 0;
+    const std::vector<std::string> names = RunInBackground<std::vector<std::string>>([&] {
+      return listWithError ? listWithError(folder, failure) : list(folder);
+    });
+    if (error != nullptr) *error = failure;
     for (const std::string& name : names) {
       auto* child = new TNetNode(TNetNode::TKind::Folder, ToDisplay(name), nullptr);
       child->SetChildrenMark(true);

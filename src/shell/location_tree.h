@@ -30,6 +30,9 @@ struct TNodeLister {
   // The names of the visible sub-folders of folder (a local or UNC path), in listing
   // order, without "." and ".."; empty when it cannot be listed.
   std::function<std::vector<std::string>(const std::string& folder)> ListFolders;
+  // When set, used instead of ListFolders: the same, and also why folder could not be
+  // listed (an errno value, 0 when it could be).
+  std::function<std::vector<std::string>(const std::string& folder, int& error)> ListFoldersWithError;
 };
 
 // The lister over the platform's network enumeration and folder listing.
@@ -80,7 +83,8 @@ TNetNode* AddAddressRangeNode(TNetNode* networkRoot, const std::string& text);
 // Lists what lies below node through lister and adds it as children; marks node listed.
 // Runs the GUI thread's event loop until the background listing ends. Returns the number
 // of children added (0 when the listing failed or found nothing).
-int ListNodeChildren(TNetNode* node, const TNodeLister& lister);
+// error, when given, receives why a folder could not be listed (errno; 0 otherwise).
+int ListNodeChildren(TNetNode* node, const TNodeLister& lister, int* error = nullptr);
 
 // The node's folder path: its caption, preceded by its ancestors' captions up to the
 // nearest node with a record (or the top local folder).

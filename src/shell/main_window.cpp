@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -38,6 +39,7 @@
 #include "shell/texts.h"
 #include "shell/tip_dialog.h"
 #include "shell/tray_icon.h"
+#include "shell/window_memory.h"
 
 namespace {
 
@@ -169,10 +171,50 @@ void TMainWindow::CreateActions() {
   });
   connect(actHomePage, &QAction::triggered, this, [this] { OpenAddress(kHomePageUrl); });
 
+  actSearchAgain = NewAction(this, "Actions", "Search again", "Search again|Starts the active page's search again", -1);
+  wire(actSearchAgain, &TMainWindow::actSearchAgainExecute);
+
   miLoad = NewItem(QStringLiteral("miLoad"));
   miSave = NewItem(QStringLiteral("miSave"));
   miExport = NewItem(QStringLiteral("miExport"));
   miFastFind = NewItem(QStringLiteral("miFastFind"));
+  // The menus show "..." after the items that open a dialog; the commands keep their
+  // captions (tool tips, tool buttons). Proxies of the window's own commands do that.
+  miOptions = NewItem(QStringLiteral("miOptions"));
+  miConnDialog = NewItem(QStringLiteral("miConnDialog"));
+  miDisconnDialog = NewItem(QStringLiteral("miDisconnDialog"));
+  miTipOfDay = NewItem(QStringLiteral("miTipOfDay"));
+  for (QAction* item : {miLoad, miSave, miExport, miFastFind, miOptions, miConnDialog, miDisconnDialog, miTipOfDay})
+    item->setProperty("OpensDialog", true);
+  BindItem(miOptions, actOptions);
+  BindItem(miConnDialog, actConnDialog);
+  BindItem(miDisconnDialog, actDisconnDialog);
+  BindItem(miTipOfDay, actTipOfDay);
+
+  // The desktop's standard keys, shown in the menus. F1 (help) and Ctrl+C (copy in the
+  // result list) are handled where they always were.
+  const auto keys = [](QAction* action, std::initializer_list<QKeySequence> sequences) {
+    QList<QKeySequence> list;
+    for (const QKeySequence& sequence : sequences)
+      if (!sequence.isEmpty() && !list.contains(sequence)) list << sequence;
+    action->setShortcuts(list);
+  };
+  const auto standard = [](QKeySequence::StandardKey key) {
+    const QList<QKeySequence> bindings = QKeySequence::keyBindings(key);
+    return bindings.isEmpty() ? QKeySequence() : bindings.first();
+  };
+  keys(actNewPage, {standard(QKeySequence::AddTab)});
+  keys(actClosePage, {standard(QKeySequence::Close)});
+  keys(actExit, {standard(QKeySequence::Quit)});
+  keys(miFastFind, {standard(QKeySequence::Find)});
+  keys(miSave, {standard(QKeySequence::Save)});
+  keys(miLoad, {standard(QKeySequence::Open)});
+  keys(actSearchAgain, {QKeySequence(Qt::Key_F5), standard(QKeySequence::Refresh)});
+  // Not every desktop names a key for preferences; Ctrl+, is the common one.
+  const QKeySequence preferences = standard(QKeySequence::Preferences);
+  keys(miOptions, {preferences.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Comma) : preferences});
+  for (QAction* action : {actNewPage, actClosePage, actExit, actSearchAgain}) addAction(action);
+  for (QAction* item : {miFastFind, miSave, miLoad, miOptions}) addAction(item);
   for (int i = 0; i < 6; ++i) {
     miSort[i] = NewItem(QStringLiteral("miSort_%1").arg(i + 1));
     miSort1[i] = NewItem(QStringLiteral("miSort1_%1").arg(i + 1));
@@ -199,18 +241,19 @@ void TMainWindow::CreateMenusAndToolBar() {
   mnuActions->addAction(actNewPage);
   mnuActions->addAction(actClosePage);
   mnuActions->addSeparator();
-  mnuActions->addAction(actConnDialog);
-  mnuActions->addAction(actDisconnDialog);
+  mnuActions->addAction(miConnDialog);
+  mnuActions->addAction(miDisconnDialog);
   mnuActions->addSeparator();
+  mnuActions->addAction(actSearchAgain);
   mnuActions->addAction(miFastFind);
   mnuSortSub = mnuActions->addMenu(ImageOf(14), QStringLiteral("Sort by"));
   for (QAction* item : miSort1) mnuSortSub->addAction(item);
   mnuActions->addSeparator();
-  mnuActions->addAction(actOptions);
+  mnuActions->addAction(miOptions);
 
   mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
   mnuHelp->addAction(actHelp);
-  mnuHelp->addAction(actTipOfDay);
+  mnuHelp->addAction(miTipOfDay);
   mnuHelp->addSeparator();
   mnuFeedback = mnuHelp->addMenu(QStringLiteral("Feedback"));
   mnuFeedback->addAction(actBugReport);
@@ -272,7 +315,9 @@ void TMainWindow::BindItem(QAction* item, QAction* target) {
   }
   Bindings[item] = target;
   const auto mirror = [item, target] {
-    item->setText(target->text());
+    const bool dots = item->property("OpensDialog").toBool() && target->text() != QString() &&
+                      !target->text().endsWith(QStringLiteral("..."));
+    item->setText(dots ? target->text() + QStringLiteral("...") : target->text());
     item->setIcon(target->icon());
     item->setToolTip(target->toolTip());
     item->setStatusTip(target->statusTip());
@@ -323,7 +368,9 @@ void TMainWindow::actNewPageExecute() {
     page->SetPatternChange([this](QComboBox* sender) { PagePatternChange(sender); });
     page->OnPageChange = [this](TSearchPage* changed) { PageCountsChanged(changed); };
     page->OnSearchComplete = [this](TSearchPage* done) { SearchCompleted(done); };
+    page->CompletionBoxPolicy = [this](TSearchPage*) { return CompletionBoxNow(); };
     page->SetLogHeight(LogHeight);
+    page->SetColumnWidths(ColumnWidths);
     page->SetPatternItems(InputHistory);
     page->SetFileMaskGroups(FileMaskGroups);
     connect(page, &TSearchPage::ActionsUpdated, this, [this] { ScheduleUpdateActions(); });
@@ -342,7 +389,7 @@ void TMainWindow::actNewPageExecute() {
 
 void TMainWindow::actClosePageExecute() {
   TSearchPage* page = ActivePage();
-  if (page == nullptr || page->Searching() || PageCount() < 2) return;
+  if (page == nullptr || page->Searching() || page->Sorting() || PageCount() < 2) return;
   const int index = pgcMain->currentIndex();
   TSearchTab* sheet = Sheet(index);
   {
@@ -385,10 +432,9 @@ void TMainWindow::RefreshStatus() {
   TSearchPage* page = ActivePage();
   if (page == nullptr) return;
   StatusPanels[2]->setText(QString::fromLocal8Bit(page->Setting().NetResFullPath));
-  StatusPanels[1]->setText(QString::fromLatin1(kResultsPanel) +
-                           QString::number(page->ResultRowCount()));
-  StatusPanels[0]->setText(QString::fromLatin1(kActiveThreadsPanel) +
-                           QString::number(page->ActiveThreadCount()));
+  const QLocale locale;
+  StatusPanels[1]->setText(QString::fromLatin1(kResultsPanel) + locale.toString(page->ResultRowCount()));
+  StatusPanels[0]->setText(QString::fromLatin1(kActiveThreadsPanel) + locale.toString(page->ActiveThreadCount()));
 }
 
 void TMainWindow::PagePatternChange(QComboBox* sender) {
@@ -403,11 +449,33 @@ void TMainWindow::StopAllSearches() {
     if (TSearchPage* page = Page(i); page != nullptr && page->Searching()) page->StopSearch(true);
 }
 
+TSearchPage::TCompletionBox TMainWindow::CompletionBoxNow() const {
+  // The exit question is open: a search that ends under it needs no box of its own.
+  if (ExitQuestionOpen) return TSearchPage::TCompletionBox::Drop;
+  // Out of sight, the box waits for the user to come back (a notification tells them).
+  if (TrayIcon && TrayIcon->OwnerOutOfSight()) return TSearchPage::TCompletionBox::Hold;
+  return TSearchPage::TCompletionBox::Show;
+}
+
+void TMainWindow::ShowHeldCompletions() {
+  if (TrayIcon && TrayIcon->OwnerOutOfSight()) return;
+  // The active page's message first: a click on a notification has just made it active.
+  if (TSearchPage* active = ActivePage()) active->ShowHeldCompletion();
+  for (int i = 0; i < PageCount(); ++i)
+    if (TSearchPage* page = Page(i)) page->ShowHeldCompletion();
+}
+
+void TMainWindow::ScheduleHeldCompletions() {
+  // Not from inside the show or state change: the window first has to be on screen.
+  QTimer::singleShot(0, this, [this] { ShowHeldCompletions(); });
+}
+
 void TMainWindow::SearchCompleted(TSearchPage* page) {
   if (!TrayIcon || !TrayIcon->OwnerOutOfSight()) return;
-  QString text = QString::number(page->ResultRowCount()) + QStringLiteral(" files found");
-  if (const size_t errors = page->ErrorLog().Count(); errors > 0)
-    text += QStringLiteral(", %1 %2").arg(errors).arg(errors == 1 ? "error" : "errors");
+  const QLocale locale;
+  QString text = locale.toString(page->ResultRowCount()) + QStringLiteral(" files found");
+  if (const qlonglong errors = qlonglong(page->ErrorLog().Count()); errors > 0)
+    text += QStringLiteral(", %1 %2").arg(locale.toString(errors)).arg(errors == 1 ? "error" : "errors");
   QPointer<TSearchPage> shown(page);  // the page may be closed before the click
   TrayIcon->Notify(QString::fromLatin1(kSearchCompleteTitle), text, [this, shown] {
     if (shown != nullptr) ShowPage(shown);
@@ -430,8 +498,17 @@ void TMainWindow::UpdateActions() {
   UpdateScheduled = false;
   const TSearchPage* page = ActivePage();
   actNewPage->setEnabled(PageCount() < kMaxPages);
-  actClosePage->setEnabled(PageCount() >= 2 && page != nullptr && !page->Searching());
+  const bool pageSearches = page != nullptr && (page->Searching() || page->Sorting());
+  actClosePage->setEnabled(PageCount() >= 2 && !pageSearches);
+  // A greyed command says why in its hint.
+  const QString closeHint = pageSearches ? QStringLiteral("Close page (not while its search runs: stop it first)")
+                                         : QStringLiteral("Close page");
+  if (actClosePage->toolTip() != closeHint) {
+    actClosePage->setToolTip(closeHint);
+    actClosePage->setStatusTip(closeHint);
+  }
   actOptions->setEnabled(!OptionsOpen);
+  actSearchAgain->setEnabled(page != nullptr && !page->Searching() && !page->Sorting());
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
@@ -439,7 +516,10 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
   for (int i = 0; i < PageCount(); ++i)
     if (TSearchPage* page = Page(i); page != nullptr && page->Searching()) searching = true;
   if (searching) {
-    if (!AskYesNo(this, QString::fromLatin1(kExitQuestion), QString::fromLatin1(kExitCaption))) {
+    ExitQuestionOpen = true;
+    const bool yes = AskYesNo(this, QString::fromLatin1(kExitQuestion), QString::fromLatin1(kExitCaption));
+    ExitQuestionOpen = false;
+    if (!yes) {
       event->ignore();
       return;
     }
@@ -452,8 +532,14 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void TMainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  ScheduleHeldCompletions();
+}
+
 void TMainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && !isMinimized() && isVisible()) ScheduleHeldCompletions();
   if (event->type() != QEvent::ActivationChange || !isActiveWindow() || !ShowTipAtStartup) return;
   // Cleared first: a failing tip dialog still counts as shown.
   ShowTipAtStartup = false;
@@ -487,6 +573,8 @@ void TMainWindow::ApplyMainSettings() {
     if (TSearchPage* page = ActivePage()) page->SetLogHeight(LogHeight);
   }
   ShowTipAtStartup = saved.ShowTipAtStartup;
+  ColumnWidths = LoadResultColumnWidths();
+  if (TSearchPage* page = ActivePage()) page->SetColumnWidths(ColumnWidths);
 }
 
 void TMainWindow::SaveSettingsOnce() {
@@ -508,6 +596,7 @@ void TMainWindow::SaveSettingsOnce() {
   state.FileMaskGroups = FileMaskGroups;
   try {
     SaveMainSettings(state);
+    if (page != nullptr) SaveResultColumnWidths(page->ColumnWidths());
   } catch (const std::exception&) {
     // Nothing can be reported while the program ends; the settings file keeps its
     // previous contents.
@@ -562,6 +651,12 @@ void TMainWindow::actTipOfDayExecute() {
 }
 
 void TMainWindow::actRestoreExecute() { TrayIcon->BringToFront(); }
+
+void TMainWindow::actSearchAgainExecute() {
+  TSearchPage* page = ActivePage();
+  if (page == nullptr || page->Searching() || page->Sorting()) return;
+  page->actStartSearchExecute();
+}
 
 void TMainWindow::actConnDialogExecute() { ShowConnectDialog(this); }
 

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "page/search_page.h"
+
 class QAction;
 class QComboBox;
 class QLabel;
@@ -29,7 +31,6 @@ class QTabWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
-class TSearchPage;
 class TSearchTab;
 class TTrayIcon;
 
@@ -46,6 +47,8 @@ class TMainWindow : public QMainWindow {
   std::vector<std::string> InputHistory;
   std::vector<std::string> FileMaskGroups;
   int32_t LogHeight = 92;
+  // The result list's column widths after "File name" for new pages; empty: the defaults.
+  std::vector<int> ColumnWidths;
   bool ShowTipAtStartup = true;
 
   // Controls.
@@ -75,6 +78,8 @@ class TMainWindow : public QMainWindow {
   QAction* actInfoRequest = nullptr;
   QAction* actHomePage = nullptr;
   QAction* actNull = nullptr;
+  // Starts the active page's search again (F5); enabled while that page does not search.
+  QAction* actSearchAgain = nullptr;
 
   // Page-specific menu items; each shows and runs the active page's action. The tool
   // buttons show the same items.
@@ -82,6 +87,11 @@ class TMainWindow : public QMainWindow {
   QAction* miSave = nullptr;
   QAction* miExport = nullptr;
   QAction* miFastFind = nullptr;
+  // The menus' items for the window's commands that open a dialog (captions with "...").
+  QAction* miOptions = nullptr;
+  QAction* miConnDialog = nullptr;
+  QAction* miDisconnDialog = nullptr;
+  QAction* miTipOfDay = nullptr;
   std::array<QAction*, 6> miSort{};   // miSort_1 .. miSort_6 (tool bar drop-down)
   std::array<QAction*, 6> miSort1{};  // miSort1_1 .. miSort1_6 (Actions sub-menu)
   QToolButton* tbLoad = nullptr;
@@ -115,6 +125,10 @@ class TMainWindow : public QMainWindow {
   void SearchCompleted(TSearchPage* page);
   // Makes page the active one and brings the window back to the front.
   void ShowPage(TSearchPage* page);
+  // What a page does with its completion message now (see TSearchPage::CompletionBoxPolicy).
+  TSearchPage::TCompletionBox CompletionBoxNow() const;
+  // Shows the completion messages that waited while the window was out of sight.
+  void ShowHeldCompletions();
 
   // The enabling rules of the window's actions, now / at the next idle moment.
   void UpdateActions();
@@ -128,6 +142,8 @@ class TMainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   // The first activation shows the tip of the day once.
   void changeEvent(QEvent* event) override;
+  // Back in sight: the held completion messages follow.
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -147,6 +163,7 @@ class TMainWindow : public QMainWindow {
   void actHelpExecute();
   void actTipOfDayExecute();
   void actRestoreExecute();
+  void actSearchAgainExecute();
   void actConnDialogExecute();
   void actDisconnDialogExecute();
   void OpenAddress(const char* address);
@@ -156,7 +173,9 @@ class TMainWindow : public QMainWindow {
   bool UpdateScheduled = false;
   QTimer* StatusTimer = nullptr;    // the pending rewrite of the status panels
   QElapsedTimer LastStatusRefresh;  // since the status panels were last rewritten
+  void ScheduleHeldCompletions();
   bool OptionsOpen = false;
+  bool ExitQuestionOpen = false;  // "Search in process, ..." is being asked
   bool SettingsSaved = false;
 
  public:

@@ -16,19 +16,26 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <optional>
+#include <sstream>
 
 #include "engine/masks.h"
 #include "hive/registry.h"
 #include "os/dir_listing.h"
+#include "os/net_errors.h"
 #include "page/message_box.h"
 #include "settings/program_options.h"
 #include "settings/setting.h"
+#include "shell/conn_dialog.h"
+#include "shell/typed_location.h"
+#include "shell/window_memory.h"
 
 namespace {
 
@@ -108,6 +115,11 @@ const std::vector<QString>& TOptionsDialog::SizeUnits() {
 TOptionsDialog::TOptionsDialog(QWidget* owner, TSetting& setting, TProgramOptions& options, TRegistryHive& hive,
                TNodeLister lister)
     : QDialog(owner), SettingRef(setting), Options(options), Hive(hive), Lister(std::move(lister)) {
+  ConnectResource = [this](const QString& remoteName) {
+    TConnDialog dialog(this);
+    dialog.edtRemoteName->setText(remoteName);
+    return dialog.exec() == QDialog::Accepted;
+  };
   CreateComponents();
   FormShow();
 }
@@ -119,8 +131,7 @@ TOptionsDialog::~TOptionsDialog() = default;
 
 void TOptionsDialog::CreateComponents() {
   setWindowTitle(QStringLiteral("Options"));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   PageControl = new QTabWidget(this);
   PageControl->addTab(CreateNetworkTab(), QStringLiteral("Network"));
   PageControl->addTab(CreateFiltersTab(), QStringLiteral("Filters"));
@@ -140,19 +151,23 @@ void TOptionsDialog::CreateComponents() {
   layout->setContentsMargins(6, 6, 6, 6);
   layout->addWidget(PageControl, 1);
   layout->addLayout(buttons);
-  // Fixed, at 369 x 323 or what the tabs' contents need in the desktop's font if that is
-  // more, so no control is squeezed below its smallest size.
-  setFixedSize(QSize(369, 323).expandedTo(minimumSizeHint()));
+  // 369 x 323, or what the tabs' contents need in the desktop's font if that is more, so
+  // no control is squeezed below its smallest size; resizable (long names), and the size
+  // the user gave it comes back the next time.
+  setMinimumSize(minimumSizeHint());
+  setSizeGripEnabled(true);
+  resize(LoadOptionsSize(Hive).value_or(QSize(369, 323)).expandedTo(minimumSizeHint()));
 }
 
 QWidget* TOptionsDialog::CreateNetworkTab() {
   auto* tab = new QWidget;
   LocationEdit = new QLineEdit(tab);
-  LocationEdit->setReadOnly(true);
-  LocationEdit->setFrame(false);
-  QPalette flat = LocationEdit->palette();
-  flat.setColor(QPalette::Base, flat.color(QPalette::Window));
-  LocationEdit->setPalette(flat);
+  // A location may also be typed or pasted: a folder, \\server\share or smb://server/share.
+  LocationEdit->setPlaceholderText(QStringLiteral("/folder, \\\\server\\share or smb://server/share"));
+  connect(LocationEdit, &QLineEdit::textEdited, this, [this] {
+    LocationTyped = true;
+    UpdateButtons();
+  });
 
   tvNet = new QTreeWidget(tab);
   tvNet->setHeaderHidden(true);
@@ -385,8 +400,73 @@ TNetNode* TOptionsDialog::SelectedNode() const {
 }
 
 void TOptionsDialog::tvNetChange() {
-  if (TNetNode* node = SelectedNode()) LocationEdit->setText(node->text(0));
+  if (TNetNode* node = SelectedNode()) {
+    LocationEdit->setText(node->text(0));
+    LocationTyped = false;  // the node chosen last is the location
+  }
   UpdateButtons();
+}
+
+void TOptionsDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (OpenedAtLocation) return;
+  OpenedAtLocation = true;
+  // Once on screen: the folders are listed one level after another.
+  QTimer::singleShot(0, this, [this] { OpenAtCurrentLocation(); });
+}
+
+TNetNode* TOptionsDialog::OpenAtCurrentLocation() {
+  // A local folder: its folders from the file-system root (or the home folder) down are
+  // listed and opened, and the deepest one found is shown. A network location would need
+  // the network listed first, which may take long; the tree stays shut for it.
+  const std::string path = SettingRef.NetResPath;
+  if (SettingRef.NetResource || path.empty() || path.front() != '/' || LocalFolders == nullptr) return nullptr;
+  TNetNode* best = nullptr;
+  size_t bestLength = 0;
+  for (int i = 0; i < LocalFolders->childCount(); ++i) {
+    TNetNode* top = LocalFolders->ChildNode(i);
+    std::string prefix = top->Caption();
+    while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+    const bool under = path == prefix || prefix == "/" || path.rfind(prefix + "/", 0) == 0;
+    if (under && prefix.size() >= bestLength) {
+      best = top;
+      bestLength = prefix == "/" ? 0 : prefix.size();
+    }
+  }
+  if (best == nullptr) return nullptr;
+  TNetNode* node = best;
+  std::stringstream rest(path.substr(bestLength));
+  for (std::string part; std::getline(rest, part, '/');) {
+    if (part.empty()) continue;
+    if (!tvNetExpanding(node)) break;
+    node->setExpanded(true);
+    TNetNode* next = nullptr;
+    for (int i = 0; i < node->childCount() && next == nullptr; ++i)
+      if (node->ChildNode(i)->Caption() == part) next = node->ChildNode(i);
+    if (next == nullptr) break;
+    node = next;
+  }
+  tvNet->scrollToItem(node);
+  {
+    // Marked, not chosen: the location field keeps the whole path, and Ok with nothing
+    // else chosen keeps the location as it was.
+    const QSignalBlocker quiet(tvNet->selectionModel());
+    tvNet->setCurrentItem(node, 0, QItemSelectionModel::NoUpdate);
+  }
+  // The listing was the dialog's, not the user's: Ok still keeps the location as it is.
+  btnOk->setEnabled(true);
+  return node;
+}
+
+void TOptionsDialog::done(int result) {
+  if (!IsBusy) {
+    try {
+      SaveOptionsSize(size(), Hive);
+    } catch (const TRegistryError&) {
+      // Only the size is lost.
+    }
+  }
+  QDialog::done(result);
 }
 
 TNetNode* TOptionsDialog::AddAddressRange(const QString& text) {
@@ -397,6 +477,16 @@ TNetNode* TOptionsDialog::AddAddressRange(const QString& text) {
     ShowErrorBox(this, QStringLiteral("\"%1\" is not an address range such as 10.1.2.0/24 (at most /16).").arg(text));
     return nullptr;
   }
+  // Kept in the settings: the range is in the tree again the next time it is listed.
+  std::vector<std::string> ranges = LoadAddressRanges(Hive);
+  if (std::find(ranges.begin(), ranges.end(), node->Caption()) == ranges.end()) {
+    ranges.push_back(node->Caption());
+    try {
+      SaveAddressRanges(ranges, Hive);
+    } catch (const TRegistryError& error) {
+      ShowErrorBox(this, ToDisplay(error.what()));
+    }
+  }
   NetRoot->SetChildrenMark(true);
   NetRoot->setExpanded(true);
   tvNet->setCurrentItem(node);
@@ -405,19 +495,49 @@ TNetNode* TOptionsDialog::AddAddressRange(const QString& text) {
 
 void TOptionsDialog::UpdateButtons() {
   btnCancel->setEnabled(true);
-  btnOk->setEnabled(SelectedNode() != nullptr);
+  btnOk->setEnabled(SelectedNode() != nullptr || LocationTyped);
   setEnabled(true);
 }
 
 bool TOptionsDialog::tvNetExpanding(TNetNode* node) {
   if (node == nullptr || IsBusy || !node->HasChildrenMark()) return false;
   if (node->childCount() > 0) return true;
-  const bool added = !node->Listed && PopulateNode(node);
+  int failure = 0;
+  bool added = !node->Listed && PopulateNode(node, &failure);
+  if (node == NetRoot) {
+    // The ranges added before follow what the network lists.
+    for (const std::string& range : LoadAddressRanges(Hive))
+      if (AddAddressRangeNode(NetRoot, range) != nullptr) added = true;
+  }
   if (!added) node->SetChildrenMark(false);
+  if (!added && (failure == EACCES || failure == EPERM)) {
+    OfferConnect(node);
+    return node->childCount() > 0;  // listed after all, once connected
+  }
   return added;
 }
 
-bool TOptionsDialog::PopulateNode(TNetNode* node) {
+void TOptionsDialog::OfferConnect(TNetNode* node) {
+  // A protected share (or a folder in it) lists nothing until it is connected with a
+  // name and password: say so, and offer the dialog that does it.
+  const std::string folder = NodeFolderPath(node);
+  const QString name = ToDisplay(folder);
+  if (!AskYesNo(this,
+                QStringLiteral("Access to \"%1\" was denied.\nConnect to it with a user name and password?").arg(name),
+                QStringLiteral("Access denied")))
+    return;
+  const std::optional<TUncName> unc = ParseUncName(folder);
+  if (!unc) return;
+  TUncName share = *unc;
+  share.Rest.clear();
+  if (!ConnectResource || !ConnectResource(ToDisplay(UncText(share)))) return;
+  // Connected: listed again, with the new login.
+  node->Listed = false;
+  node->SetChildrenMark(true);
+  if (tvNetExpanding(node)) node->setExpanded(true);
+}
+
+bool TOptionsDialog::PopulateNode(TNetNode* node, int* failure) {
   IsBusy = true;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // Disabling the dialog takes the keyboard focus away and enabling it does not give it
@@ -437,7 +557,7 @@ bool TOptionsDialog::PopulateNode(TNetNode* node) {
       if (Focused != nullptr && Focused->isEnabled()) Focused->setFocus();
     }
   } restore{this, focused};
-  return ListNodeChildren(node, Lister) > 0;
+  return ListNodeChildren(node, Lister, failure) > 0;
 }
 
 std::string TOptionsDialog::NodeFolderPath(const TNetNode* node) const { return NodeFolderPathOf(node); }
@@ -472,6 +592,10 @@ QString TOptionsDialog::ValidateInput() {
   if (chbTimeFrom->isChecked() && chbTimeTo->isChecked() &&
       DateTimeOf(dtpDateFrom, dtpTimeFrom) > DateTimeOf(dtpDateTo, dtpTimeTo))
     return QString::fromLatin1(kTimeOrderMessage);
+
+  if (LocationTyped && !ParseTypedLocation(LocationEdit->text().toLocal8Bit().toStdString()))
+    return QStringLiteral("\"%1\" is no folder, server or share that can be searched.\n%2")
+        .arg(LocationEdit->text().trimmed(), ToDisplay(TypedLocationHelp(true)));
 
   for (const std::string& mask : SplitMasks(edtExclude->text().trimmed().toLocal8Bit().toStdString())) {
     try {
@@ -530,6 +654,10 @@ void TOptionsDialog::StoreInput() {
   Options.MinimazeToTray = chbMinimazeToTray->isChecked();
   Options.MessageWhenComplete = chbMsgWhenComplete->isChecked();
 
+  if (LocationTyped) {
+    StoreTypedLocation();
+    return;
+  }
   const TNetNode* node = SelectedNode();
   if (node == nullptr) {
     // The location stays; a record read back from the saved defaults has empty names
@@ -548,6 +676,35 @@ void TOptionsDialog::StoreInput() {
     // A local folder shows as its own path; a folder under a share as its network path.
     s.NetResFullPath = IsUncPath(s.NetResPath) ? NodeDisplayPath() : s.NetResPath;
   }
+}
+
+void TOptionsDialog::StoreTypedLocation() {
+  // Checked by ValidateInput; stored as the command-line program takes the same text.
+  const std::optional<TTypedLocation> typed = ParseTypedLocation(LocationEdit->text().toLocal8Bit().toStdString());
+  if (!typed) return;
+  TSetting& s = SettingRef;
+  FreeNetResource(s.NetResource);
+  if (!typed->Network) {
+    s.NetResPath = typed->Folder;
+    s.NetResFullPath = typed->Folder;
+    return;
+  }
+  const std::string unc = UncText(typed->Name);
+  s.NetResFullPath = unc;
+  if (!typed->Name.Rest.empty()) {
+    s.NetResPath = unc;  // a folder below a share
+    return;
+  }
+  NETRESOURCEA record;
+  const bool share = !typed->Name.Share.empty();
+  record.dwScope = RESOURCE_GLOBALNET;
+  record.dwType = RESOURCETYPE_DISK;
+  record.dwDisplayType = share ? RESOURCEDISPLAYTYPE_SHARE : RESOURCEDISPLAYTYPE_SERVER;
+  record.dwUsage = RESOURCEUSAGE_CONTAINER | (share ? RESOURCEUSAGE_CONNECTABLE : 0);
+  record.lpRemoteName = unc;
+  record.lpProvider = std::string(kSmbProviderName);
+  CopyNetResource(record, s.NetResource);
+  s.NetResPath.clear();
 }
 
 void TOptionsDialog::reject() {

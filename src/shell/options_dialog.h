@@ -124,11 +124,24 @@ class TOptionsDialog : public QDialog {
   // True while a node is being listed.
   bool Busy() const { return IsBusy; }
 
+  // Lists and opens the tree down to the page's local folder and marks it (done once the
+  // dialog is first shown); returns the deepest node reached, or nullptr when the
+  // location is not a local folder.
+  TNetNode* OpenAtCurrentLocation();
+  // Opens "Connect network resource" for remoteName (\\server\share); true when it
+  // connected. Replaceable for tests.
+  std::function<bool(const QString& remoteName)> ConnectResource;
+  // True once the location field was typed in after the last choice in the tree.
+  bool LocationWasTyped() const { return LocationTyped; }
+
  public slots:
   void reject() override;
+  // Keeps the dialog's size for the next time, then closes.
+  void done(int result) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void CreateComponents();
@@ -136,12 +149,14 @@ class TOptionsDialog : public QDialog {
   QWidget* CreateFiltersTab();
   QWidget* CreateCommonTab();
   void FormShow();
-  bool PopulateNode(TNetNode* node);
+  bool PopulateNode(TNetNode* node, int* failure);
+  void OfferConnect(TNetNode* node);
   void tvNetChange();
   void UpdateSizeControls();
   void UpdateTimeControls();
   void UpdateDateToMinimum();
   void StoreInput();
+  void StoreTypedLocation();
 
   TSetting& SettingRef;
   TProgramOptions& Options;
@@ -150,4 +165,6 @@ class TOptionsDialog : public QDialog {
   TNetNode* NetRoot = nullptr;
   TNetNode* LocalFolders = nullptr;
   bool IsBusy = false;
+  bool LocationTyped = false;
+  bool OpenedAtLocation = false;
 };

@@ -1,5 +1,7 @@
 #include "shell/tray_icon.h"
 
+#include <memory>
+
 #include <QCursor>
 #include <QEvent>
 #include <QMenu>
@@ -8,22 +10,31 @@
 #include <QWidget>
 #include <QWindowStateChangeEvent>
 
+#include "shell/desktop_notifier.h"
+
 namespace {
 
 class TSystemTrayHost : public TTrayHost {
  public:
+  explicit TSystemTrayHost(QDBusConnection bus) : Notifier(std::move(bus)) {}
   bool IsAvailable() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
   void AddIcon(const TNotifyIconData& data, QMenu* menu,
                std::function<void(unsigned)> onMouse) override {
-    Icon = std::make_unique<QSystemTrayIcon>(data.Icon);
+    // A child of its menu as well (which outlives it), so the menu's owner can reach it.
+    Icon = std::make_unique<QSystemTrayIcon>(data.Icon, menu);
     if (data.Flags & kNotifyTip) Icon->setToolTip(data.Tip);
     if (data.Flags & kNotifyMessage) {
       // The desktop opens the context menu by itself on a right click.
       if (menu) Icon->setContextMenu(menu);
       QObject::connect(Icon.get(), &QSystemTrayIcon::activated,
                        [onMouse = std::move(onMouse)](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::DoubleClick) onMouse(kMouseLeftDoubleClick);
+                         // A tray of the StatusNotifierItem kind reports a click or a
+                         // double click on the icon as one Activate (Trigger); an older
+                         // tray reports the double click itself. Either brings the
+                         // window back.
+                         if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
+                           onMouse(kMouseLeftDoubleClick);
                        });
     }
     Icon->show();
@@ -33,6 +44,27 @@ class TSystemTrayHost : public TTrayHost {
 
   void ShowMessage(const QString& title, const QString& text, const QIcon& icon,
                    std::function<void()> onClick) override {
+    // The desktop's notification server first, whatever the tray: its notification has a
+    // default action, so a click on it brings the window back. Only where there is no
+    // server, or it refuses, the tray shows the message.
+    ClearMessage();
+    auto shared = std::make_shared<std::function<void()>>(std::move(onClick));
+    const bool sent = Notifier.Show(title, text, icon.name(), [shared] { (*shared)(); },
+                                    [this, title, text, icon, shared] {
+                                      ShowTrayMessage(title, text, icon, *shared);
+                                    });
+    if (!sent) ShowTrayMessage(title, text, icon, *shared);
+  }
+
+  void ClearMessage() override {
+    Notifier.Close();
+    QObject::disconnect(MessageClicked);
+    MessageIcon.reset();
+  }
+
+ private:
+  void ShowTrayMessage(const QString& title, const QString& text, const QIcon& icon,
+                       std::function<void()> onClick) {
     // Qt sends the message (org.freedesktop.Notifications, or a balloon by the icon) from
     // a shown tray icon; a window minimised to the task bar has none, so one stands in
     // until the window is back.
@@ -52,13 +84,8 @@ class TSystemTrayHost : public TTrayHost {
     from->showMessage(title, text, icon, kMessageShownMs);
   }
 
-  void ClearMessage() override {
-    QObject::disconnect(MessageClicked);
-    MessageIcon.reset();
-  }
-
- private:
   static constexpr int kMessageShownMs = 10000;
+  TDesktopNotifier Notifier;
   std::unique_ptr<QSystemTrayIcon> Icon;
   std::unique_ptr<QSystemTrayIcon> MessageIcon;  // only while a message waits without Icon
   QObject ClickReceiver;
@@ -67,7 +94,9 @@ class TSystemTrayHost : public TTrayHost {
 
 }  // namespace
 
-std::unique_ptr<TTrayHost> CreateSystemTrayHost() { return std::make_unique<TSystemTrayHost>(); }
+std::unique_ptr<TTrayHost> CreateSystemTrayHost(QDBusConnection bus) {
+  return std::make_unique<TSystemTrayHost>(std::move(bus));
+}
 
 TTrayIcon::TTrayIcon(QWidget* owner, unsigned callbackMessage, std::unique_ptr<TTrayHost> host)
     : Owner(owner),

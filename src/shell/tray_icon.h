@@ -9,6 +9,7 @@
 // window with no icon would have no way back.
 //
 // UI thread only.
+#include <QDBusConnection>
 #include <QIcon>
 #include <QObject>
 #include <QString>
@@ -65,8 +66,9 @@ class TTrayHost {
   virtual void ClearMessage() {}
 };
 
-// The host over the desktop's real tray (QSystemTrayIcon).
-std::unique_ptr<TTrayHost> CreateSystemTrayHost();
+// The host over the desktop's real tray (QSystemTrayIcon, a child of the icon's menu
+// while shown) and its notification server on bus (the session bus, or a test's own).
+std::unique_ptr<TTrayHost> CreateSystemTrayHost(QDBusConnection bus = QDBusConnection::sessionBus());
 
 class TTrayIcon : public QObject {
   Q_OBJECT

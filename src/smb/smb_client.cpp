@@ -215,6 +215,9 @@ struct TThreadContext {
 };
 thread_local TThreadContext ThisThreadContext;
 
+// The key of name's share in TThreadContext::Connected.
+std::string ConnectionKey(const TUncName& name) { return AsciiLower(name.Host) + "\\" + AsciiLower(name.Share); }
+
 }  // namespace
 
 bool SmbInitialize(const TSmbClientOptions& options) {
@@ -279,13 +282,20 @@ uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
   };
   // A share this thread's context already holds a connection to needs no set-up.
   std::set<std::string>& connected = ThisThreadContext.Connected;
-  const std::string key = AsciiLower(name.Host) + "\\" + AsciiLower(name.Share);
+  const std::string key = ConnectionKey(name);
   if (connected.count(key) != 0) {
     std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
     open();
   } else {
     SmbConnectingCall(open);
-    if (*dir != nullptr) connected.insert(key);
   }
-  return *dir != nullptr ? NO_ERROR : NetErrorFromErrno(error);
+  if (*dir == nullptr) {
+    // A refusal or a missing folder says nothing of the connection, which stays.
+    if (error != EACCES && error != EPERM && error != ENOENT && error != ENOTDIR) connected.erase(key);
+    return NetErrorFromErrno(error);
+  }
+  connected.insert(key);
+  return NO_ERROR;
 }
+
+void ForgetSmbConnection(const TUncName& name) { ThisThreadContext.Connected.erase(ConnectionKey(name)); }

@@ -65,4 +65,11 @@ void SmbConnectingCall(const std::function<bool()>& call);
 // thread's context, after probing the host. On NO_ERROR *ctx and *dir are set and the
 // caller closes dir on that context; otherwise the failure (ERROR_BAD_NETPATH for an
 // unreachable host, the errno mapping of net_errors.h, ERROR_NO_NETWORK without client).
+// A failure of the connection (not a refusal or a missing folder) forgets this thread's
+// connection to the share (as ForgetSmbConnection).
 uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir);
+
+// Forgets that this thread's context holds a connection to name's share, after a
+// listing on it failed: the next open there is set up as a new connection would be
+// (SmbConnectingCall), since the library may reconnect on it.
+void ForgetSmbConnection(const TUncName& name);

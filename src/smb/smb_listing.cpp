@@ -2,16 +2,30 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "os/dos_time.h"
+#include "os/net_error_text.h"
 #include "os/net_errors.h"
 #include "smb/smb_client.h"
 #include "smb/smb_library.h"
 #include "smb/smb_path.h"
 
 namespace {
+
+// A failure to open or read a share folder, with the message of code.
+TListingFailure FailureOf(uint32_t code, bool endedEarly) {
+  TListingFailure failure;
+  failure.Reason = GetNetErrorMessage(code).value_or("error " + std::to_string(code));
+  if (failure.Reason.empty()) failure.Reason = "error " + std::to_string(code);
+  failure.EndedEarly = endedEarly;
+  // A refusal or a missing name stays what it is; anything else may be the connection.
+  failure.Retryable = code != ERROR_ACCESS_DENIED && code != ERROR_LOGON_FAILURE && code != ERROR_BAD_NET_NAME &&
+                      code != ERROR_DIRECTORY && code != ERROR_NOT_ENOUGH_MEMORY && code != ERROR_INVALID_PARAMETER;
+  return failure;
+}
 
 // A folder on a share. The library reads the whole listing when the folder is opened;
 // each entry arrives with the attribute bits the server keeps, its 64-bit size and its
@@ -26,7 +40,7 @@ namespace {
 // only of those.
 class TSmbDirListing final : public TDirListing {
  public:
-  TSmbDirListing(SMBCCTX* ctx, SMBCFILE* dir) : Context(ctx), Dir(dir) {
+  TSmbDirListing(SMBCCTX* ctx, SMBCFILE* dir, TUncName name) : Context(ctx), Dir(dir), Name(std::move(name)) {
     auto readdirplus = Smbc().smbc_getFunctionReaddirPlus(Context);
     while (const libsmb_file_info* info = readdirplus(Context, Dir))  // ".." is never walked
       IsFolder.push_back((info->attrs & kAttrDirectory) != 0 && info->name != nullptr &&
@@ -41,9 +55,16 @@ class TSmbDirListing final : public TDirListing {
     if (Position >= IsFolder.size()) return false;
     const bool folder = IsFolder[Position++];
     struct stat status {};
+    errno = 0;
     const libsmb_file_info* info =
         Smbc().smbc_getFunctionReaddirPlus2(Context)(Context, Dir, folder ? &status : nullptr);
-    if (info == nullptr || info->name == nullptr) return false;
+    if (info == nullptr || info->name == nullptr) {
+      // The first pass counted more entries than this one could read.
+      Stopped = FailureOf(errno != 0 ? NetErrorFromErrno(errno) : ERROR_BAD_NETPATH, true);
+      ForgetSmbConnection(Name);
+      Position = IsFolder.size();
+      return false;
+    }
     entry = TDirEntry{};
     entry.Name = info->name;
     entry.Attr = info->attrs;
@@ -60,17 +81,24 @@ class TSmbDirListing final : public TDirListing {
  private:
   SMBCCTX* const Context;
   SMBCFILE* const Dir;
+  const TUncName Name;
   std::vector<bool> IsFolder;  // per entry, in listing order
   size_t Position = 0;         // the entry Next reads
 };
 
 }  // namespace
 
-std::unique_ptr<TDirListing> OpenSmbDirListing(const std::string& uncFolder) {
+std::unique_ptr<TDirListing> OpenSmbDirListing(const std::string& uncFolder, TListingFailure* failure) {
   std::optional<TUncName> name = ParseUncName(uncFolder);
-  if (!name || name->Share.empty()) return nullptr;
+  if (!name || name->Share.empty()) {
+    if (failure != nullptr) *failure = FailureOf(ERROR_BAD_NET_NAME, false);
+    return nullptr;
+  }
   SMBCCTX* ctx = nullptr;
   SMBCFILE* dir = nullptr;
-  if (OpenSmbFolder(*name, &ctx, &dir) != NO_ERROR) return nullptr;
-  return std::make_unique<TSmbDirListing>(ctx, dir);
+  if (const uint32_t code = OpenSmbFolder(*name, &ctx, &dir); code != NO_ERROR) {
+    if (failure != nullptr) *failure = FailureOf(code, false);
+    return nullptr;
+  }
+  return std::make_unique<TSmbDirListing>(ctx, dir, std::move(*name));
 }

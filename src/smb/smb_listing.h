@@ -5,6 +5,10 @@
 
 #include "os/dir_listing.h"
 
-// Opens a UNC folder for listing; nullptr when it cannot be listed. Entries come fully
+// Opens a UNC folder for listing; nullptr when it cannot be listed, and then *failure
+// (when given) holds the server's or the network's message, Retryable when the failure
+// lies in the connection (lost, refused, timed out) rather than in the folder (no
+// access, missing). A failure also drops the thread's record of its connection to the
+// share, so that opening it again sets a new connection up. Entries come fully
 // detailed (the SMB listing returns sizes, times and attributes with the names).
-std::unique_ptr<TDirListing> OpenSmbDirListing(const std::string& uncFolder);
+std::unique_ptr<TDirListing> OpenSmbDirListing(const std::string& uncFolder, TListingFailure* failure = nullptr);

@@ -1,12 +1,15 @@
 // lanternquest-cli as a program: exit statuses, messages and the output forms.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -142,7 +145,21 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
       {{"--discover", "fileserver"}, 2, "fileserver"},
       {{"*", missing}, 1, "missing"},
       {{"*", Tree + "/a.txt"}, 1, "a.txt"},
+      // An empty file name (an unset variable in a script) is a mistake, never "no file".
+      {{"--save", "", "*", Tree}, 2, "--save"},
+      {{"--save=", "*", Tree}, 2, "--save"},
+      {{"--load", ""}, 2, "--load"},
+      {{"--export", "", "*", Tree}, 2, "--export"},
+      {{"-A", "", "*", "smb://127.0.0.1/x"}, 2, "-A"},
+      // Mistakes only the search's set-up finds are usage errors too.
+      {{"*", "smb://h:0/"}, 2, "smb://h:0/"},
+      {{"*", "smb://"}, 2, "smb://"},
+      {{"-U", "u", "*", "."}, 2, "--user"},
+      // An authentication file is a small regular file.
+      {{"-A", "/dev/zero", "*", "smb://127.0.0.1/x"}, 1, "not a regular file"},
+      {{"-A", Root + "/big-auth", "*", "smb://127.0.0.1/x"}, 1, "larger than"},
   };
+  std::ofstream(Root + "/big-auth") << "username = u\n" << std::string(100000, '#') << "\n";
   for (const TCase& c : cases) {
     const TRun run = Run(c.Args);
     const std::string label = c.Args.empty() ? "(none)" : c.Args[0];
@@ -157,16 +174,18 @@ TEST_F(CliTest, ExitStatusesAndMessages) {
   EXPECT_NE(Run({"--help"}).Out.find("Usage: lanternquest-cli"), std::string::npos);
 }
 
-// On a terminal a name cannot pass for two lines or send control codes: its control
-// bytes show escaped. Into a file or a pipe the bytes go as they are.
-TEST_F(CliTest, ControlBytesInNamesShowEscapedOnATerminal) {
-  std::ofstream(Tree + "/two\nlines.txt") << "x";
-  std::ofstream(Tree + "/bell\x07.txt") << "x";
+// What a terminal shows of a run with args: stdout and stderr are both the terminal.
+std::string ShownOnATerminal(const std::vector<std::string>& args) {
   int terminal = -1;
   const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
+  if (pid < 0) return "forkpty failed";
   if (pid == 0) {
-    execl(LQ_CLI_PATH, LQ_CLI_PATH, "-j", "1", "two*;bell*", Tree.c_str(), static_cast<char*>(nullptr));
+    std::vector<std::string> all{LQ_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(LQ_CLI_PATH, argv.data());
     _exit(127);
   }
   std::string shown;
@@ -175,11 +194,119 @@ TEST_F(CliTest, ControlBytesInNamesShowEscapedOnATerminal) {
   close(terminal);
   int status = 0;
   waitpid(pid, &status, 0);
+  return shown;
+}
+
+// On a terminal a name cannot pass for two lines or send control codes: its control
+// bytes show escaped. Into a file or a pipe the bytes go as they are.
+TEST_F(CliTest, ControlBytesInNamesShowEscapedOnATerminal) {
+  std::ofstream(Tree + "/two\nlines.txt") << "x";
+  std::ofstream(Tree + "/bell\x07.txt") << "x";
+  const std::string shown = ShownOnATerminal({"-j", "1", "two*;bell*", Tree});
   EXPECT_NE(shown.find(Tree + "/two\\nlines.txt"), std::string::npos) << shown;
   EXPECT_NE(shown.find(Tree + "/bell\\x07.txt"), std::string::npos) << shown;
 
   const TRun piped = Run({"bell*", Tree});
   EXPECT_EQ(piped.Out, Tree + "/bell\x07.txt\n");
+}
+
+// A result file cut inside a record: what it holds is printed, and the cut is said.
+TEST_F(CliTest, ALoadedFileThatEndsInsideARecordSaysSoAndGivesWhatItHolds) {
+  const std::string saved = Root + "/r.dat";
+  ASSERT_EQ(Run({"--save", saved, "a.txt", Tree}).Status, 0);
+  std::ofstream(saved, std::ios::app | std::ios::binary) << std::string(344, 'x');
+  const TRun run = Run({"--load", saved});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out, Tree + "/a.txt\n");
+  EXPECT_NE(run.Err.find("ends inside a record"), std::string::npos) << run.Err;
+}
+
+// A folder the user may not read: named on stderr with the reason, status 1, and the
+// rest found. Root reads everything, so the program then runs as nobody.
+TEST_F(CliTest, AFolderThatCannotBeListedIsNamedOnStderrAndGivesStatusOne) {
+  std::filesystem::create_directories(Tree + "/locked");
+  std::ofstream(Tree + "/locked/x.txt") << "x";
+  for (const std::string& folder : {Root, Tree, Tree + "/sub", Tree + "/sub/deeper"})
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+  std::filesystem::permissions(Tree + "/locked", std::filesystem::perms::none);
+  int out[2], err[2];
+  ASSERT_EQ(pipe(out), 0);
+  ASSERT_EQ(pipe(err), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    execl(LQ_CLI_PATH, LQ_CLI_PATH, "*.txt", Tree.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  auto readAll = [](int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+  };
+  const std::string shown = readAll(out[0]), errors = readAll(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::filesystem::permissions(Tree + "/locked", std::filesystem::perms(0755));
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_EQ(errors, Tree + "/locked - Permission denied\n");
+  EXPECT_EQ(SortedSplit(shown, '\n'),
+            (std::vector<std::string>{Tree + "/a.txt", Tree + "/sub/c.txt", Tree + "/sub/deeper/d.txt"}));
+}
+
+// Ctrl-C at the password prompt ends the program and leaves the terminal's echo on.
+TEST_F(CliTest, CtrlCAtThePasswordPromptGivesTheEchoBack) {
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(LQ_CLI_PATH, LQ_CLI_PATH, "-U", "someone", "*", "smb://127.0.0.1:1/share", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string shown;
+  char buffer[256];
+  while (shown.find("Password for someone: ") == std::string::npos) {
+    const ssize_t n = read(terminal, buffer, sizeof buffer);
+    if (n <= 0) break;
+    shown.append(buffer, static_cast<size_t>(n));
+  }
+  ASSERT_NE(shown.find("Password for someone: "), std::string::npos) << shown;
+  termios during{};
+  ASSERT_EQ(tcgetattr(terminal, &during), 0);
+  EXPECT_EQ(during.c_lflag & ECHO, 0u);  // the prompt hides what is typed
+  ASSERT_EQ(write(terminal, "\x03", 1), 1);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  termios after{};
+  ASSERT_EQ(tcgetattr(terminal, &after), 0);
+  EXPECT_NE(after.c_lflag & ECHO, 0u);
+  close(terminal);
+}
+
+// C1 controls (as UTF-8 and as a stray byte) and bidirectional overrides are written
+// out on a terminal, in names and in error lines alike, which name folders a server or
+// another user chose.
+TEST_F(CliTest, C1ControlsAndBidiOverridesShowEscapedOnATerminalAndSoDoErrorLines) {
+  std::ofstream(Tree + "/csi\xc2\x9b" "2J.txt") << "x";
+  std::ofstream(Tree + "/raw\x9b" "2J.txt") << "x";
+  std::ofstream(Tree + "/rlo\xe2\x80\xaetxt.exe") << "x";
+  std::ofstream(Tree + "/caf\xc3\xa9.txt") << "x";
+  const std::string shown = ShownOnATerminal({"-j", "1", "csi*;raw*;rlo*;caf*", Tree});
+  EXPECT_NE(shown.find(Tree + "/csi\\u009B2J.txt"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(Tree + "/raw\\x9B2J.txt"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(Tree + "/rlo\\u202Etxt.exe"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(Tree + "/caf\xc3\xa9.txt"), std::string::npos) << shown;  // letters stay
+
+  const std::string missing = Tree + "/loop\x1b]0;pwned\x07\x1b[2J";
+  const std::string error = ShownOnATerminal({"*", missing});
+  EXPECT_EQ(error.find('\x1b'), std::string::npos) << error;
+  EXPECT_NE(error.find(Tree + "/loop\\x1B]0;pwned\\x07\\x1B[2J"), std::string::npos) << error;
 }
 
 TEST_F(CliTest, ExcludedNamesAreLeftOutWithTheFoldersBelowThem) {

@@ -201,20 +201,24 @@ TEST(FileThread, SearchesThatFindNothingStillComplete) {
   TTempTree tree;
   tree.File("a.txt");
   tree.File("sub/b.txt");
-  struct TCase { std::string Path, Mask; };
+  struct TCase { std::string Path, Mask, Logged; };
   const TCase cases[] = {
-      {tree.Path("missing"), "*"},      // the root folder does not exist
-      {tree.Path("a.txt"), "*"},        // the root is a file
-      {tree.Root, "a["},                // malformed mask
-      {tree.Root, "*.txt;[]x"},         // one malformed mask among good ones
-      {tree.Root, ";;"},                // no masks at all
+      // the root folder does not exist; the root is a file: said in the log
+      {tree.Path("missing"), "*", tree.Path("missing") + " - No such file or directory"},
+      {tree.Path("a.txt"), "*", tree.Path("a.txt") + " - Not a directory"},
+      {tree.Root, "a[", ""},                // malformed mask
+      {tree.Root, "*.txt;[]x", ""},         // one malformed mask among good ones
+      {tree.Root, ";;", ""},                // no masks at all
   };
   for (THandOff kind : {THandOff::Queued, THandOff::Direct}) {
     for (const TCase& c : cases) {
       TSearchRig rig(kind);
       rig.Run(TSearchRig::Task(c.Path, c.Mask));
       EXPECT_EQ(rig.Store.Count(), 0u) << c.Path << " " << c.Mask;
-      EXPECT_EQ(rig.Log.Count(), 0u);
+      EXPECT_EQ(rig.Log.Count(), c.Logged.empty() ? 0u : 1u);
+      if (rig.Log.Count() == 1) {
+        EXPECT_EQ(rig.Log.Line(0), c.Logged);
+      }
       EXPECT_TRUE(rig.Manager->IsFinished());
     }
   }

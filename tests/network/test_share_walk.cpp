@@ -38,7 +38,7 @@ TEST(ShareWalk, DeepFoldersAreWalkedAndResultsKeepUncPaths) {
   EXPECT_EQ(rig.FullNames(), std::vector<std::string>{"\\\\127.0.0.1\\public\\deep\\a\\b\\c\\d\\e\\needle.txt"});
   ASSERT_EQ(rig.Store.Count(), 1u);
   EXPECT_EQ(*rig.Store.Item(0).Path, "\\\\127.0.0.1\\public\\deep\\a\\b\\c\\d\\e\\");
-  EXPECT_EQ(rig.Log.Count(), 0u);  // folder failures are never logged
+  EXPECT_EQ(rig.Log.Count(), 0u);
 }
 
 // Links on the server that lead back to a folder above them (the server follows them)

@@ -192,7 +192,7 @@ TEST(FileSource, ContinueDropCancelAndCursors) {
     EXPECT_EQ(source->GiveFeedback(effect), S_OK) << effect;
 }
 
-TEST(FileMimeData, ServesLocalAndUncNamesAsUrlsAndNoText) {
+TEST(FileMimeData, ServesLocalAndUncNamesAsUrlsAndCopiesAsPlainNames) {
   EnsureResultListApp();
   TFileMimeData drag(TDataObject::Create({"/home/ann/a b#1.txt", "\\\\srv\\Share\\dir\\x%.txt"}, true, 100, 100),
                      TFileMimeData::TPurpose::Drag);
@@ -209,7 +209,9 @@ TEST(FileMimeData, ServesLocalAndUncNamesAsUrlsAndNoText) {
                      TFileMimeData::TPurpose::ClipboardCopy);
   EXPECT_TRUE(copy.hasFormat("x-special/gnome-copied-files"));
   EXPECT_EQ(copy.data("x-special/gnome-copied-files"), QByteArray("copy\nfile:///a\nfile:///b"));
-  EXPECT_EQ(copy.formats(), (QStringList{"text/uri-list", "x-special/gnome-copied-files"}));
+  EXPECT_EQ(copy.formats(), (QStringList{"text/uri-list", "x-special/gnome-copied-files", "text/plain;charset=utf-8",
+                                         "text/plain"}));
+  EXPECT_EQ(copy.text(), QStringLiteral("/a\n/b")) << "names, not links";
 }
 
 TEST(CopyFilesToClipboard, EmptyListLeavesTheClipboardAlone) {
@@ -217,6 +219,6 @@ TEST(CopyFilesToClipboard, EmptyListLeavesTheClipboardAlone) {
   QGuiApplication::clipboard()->setText("kept");
   EXPECT_TRUE(CopyFilesToClipboard({}));
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QString("kept"));
-  EXPECT_TRUE(CopyFilesToClipboard({"/x"}));
-  EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->formats().contains("text/plain")) << "no text is offered";
+  EXPECT_TRUE(CopyFilesToClipboard({"/x y"}));
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("/x y")) << "the plain name";
 }

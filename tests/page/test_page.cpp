@@ -1,11 +1,13 @@
 // The search page driven as the user drives it: start, stop, completion, history, lists.
 #include <QAbstractItemModel>
 #include <QComboBox>
+#include <QLocale>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QTableView>
 #include <QToolButton>
 #include <QAction>
+#include <QLocale>
 
 #include <QLineEdit>
 
@@ -252,9 +254,10 @@ TEST_F(PageTest, TwoPagesSearchAtOnceWithTheirOwnCounts) {
   EXPECT_EQ(second.ActiveThreadCount(), 0);
   std::multiset<QString> texts;
   for (const TMessageBoxRequest& box : boxes.Shown) texts.insert(box.Text);
+  // Counts in the locale's digit grouping (1,025 in English).
   EXPECT_EQ(texts, (std::multiset<QString>{
-                       QStringLiteral("Search complete.\r\n%1 files found").arg(smallFiles),
-                       QStringLiteral("Search complete.\r\n%1 files found").arg(largeFiles)}));
+                       QStringLiteral("Search complete.\r\n%1 files found").arg(QLocale().toString(smallFiles)),
+                       QStringLiteral("Search complete.\r\n%1 files found").arg(QLocale().toString(largeFiles))}));
 }
 
 TEST_F(PageTest, HistoryKeepsFirstLetterCaseAndSixteenEntries) {

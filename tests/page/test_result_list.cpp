@@ -7,12 +7,14 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fstream>
 
 #include "page/data_obj.h"
+#include "page/desktop_open.h"
 #include "test_result_list_harness.h"
 
 namespace {
@@ -40,9 +42,54 @@ TEST(ResultListSort, HeaderClicksFlipAndOtherColumnsStartAscending) {
   EXPECT_EQ(list.Store.SortKey, 3);
   EXPECT_EQ(list.Shown(), Names({"/srv/a/Mid.doc", "/srv/b/zeta.txt", "/srv/c/alpha.bin"}));
   // A real click on the header reaches the same command.
-  QTest::mouseClick(list.View->horizontalHeader()->viewport(), Qt::LeftButton, {},
-                    QPoint(list.View->horizontalHeader()->sectionViewportPosition(TResultModel::colDate) + 5, 5));
+  QHeaderView* header = list.View->horizontalHeader();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(TResultModel::colDate) + 5, 5));
   EXPECT_EQ(list.Store.SortKey, 4);
+  // The header shows the column and the direction of the order on screen, and no order
+  // once rows arrive or are replaced.
+  EXPECT_TRUE(header->isSortIndicatorShown());
+  EXPECT_EQ(header->sortIndicatorSection(), TResultModel::colDate);
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+  list.Actions->lvResultsColumnClick(TResultModel::colDate);
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  list.Searching = true;
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(TResultModel::colSize) + 5, 5));
+  EXPECT_EQ(header->sortIndicatorSection(), TResultModel::colDate) << "a click that sorts nothing turns no arrow";
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  list.Searching = false;
+  list.Model->SetRowCount(0);  // cleared, as a new search does first
+  EXPECT_FALSE(header->isSortIndicatorShown());
+}
+
+// The list sorts through the order worked out away from the UI thread; it must be the
+// arrangement the store's own sort gives, for every key and direction, ties included.
+TEST(ResultListSort, OrderWorkedOutAsideEqualsTheStoresSort) {
+  std::vector<TResultRow> rows;
+  static const char* const kPaths[] = {"/srv/a/", "/srv/B/", "/srv/b/", "/x/"};
+  static const char* const kNames[] = {"one.txt", "Two.txt", "two.txt", "b", "a b"};
+  for (int i = 0; i < 200; ++i)
+    rows.push_back({kPaths[i % 4], kNames[(i * 7) % 5], (i * 37) % 11, 45000 + (i % 3) + ((i * 13) % 5) / 5.0,
+                    uint32_t((i % 2) | ((i % 3) == 0 ? 0x20 : 0))});
+  for (int key = -6; key <= 6; ++key) {
+    if (key == 0) continue;
+    TResultListHarness list(rows);
+    TResultListHarness reference(rows);
+    list.Store.SortKey = -key;  // the command flips it to key
+    list.Actions->actSort_1Execute(std::abs(key));
+    ASSERT_EQ(list.Store.SortKey, key);
+    reference.Store.SortKey = key;
+    reference.Store.Sort();
+    reference.Model->RowsChanged();
+    EXPECT_EQ(list.Shown(), reference.Shown()) << key;
+    std::vector<std::string> attrs, otherAttrs;
+    for (size_t i = 0; i < list.Store.Count(); ++i) {
+      attrs.push_back(std::to_string(list.Store.Item(i).Attr) + std::to_string(list.Store.Item(i).Size));
+      otherAttrs.push_back(std::to_string(reference.Store.Item(i).Attr) + std::to_string(reference.Store.Item(i).Size));
+    }
+    EXPECT_EQ(attrs, otherAttrs) << key;
+  }
 }
 
 TEST(ResultListSort, BareFileNameOnlyThroughTheMenu) {
@@ -174,7 +221,34 @@ TEST(ResultListCopy, ThreeSelectedResultsReachTheClipboardAsThreeUrls) {
   EXPECT_EQ(data->urls(), (QList<QUrl>{QUrl("file:///home/ann/a.txt"), QUrl("smb://srv/share/dir/b c.txt"),
                                        QUrl("file:///tmp/d.txt")}));
   EXPECT_TRUE(data->hasFormat("x-special/gnome-copied-files"));
+  // Pasted as text: the full names, one a line, not links.
+  EXPECT_EQ(data->text(), QStringLiteral("/home/ann/a.txt\n\\\\srv\\share\\dir\\b c.txt\n/tmp/d.txt"));
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// The desktop's launcher reports nothing when no program handles a file: the page says
+// why. Empty desktop associations stand for a desktop without a program for the type.
+TEST(ResultListOpen, NoProgramForTheFileOrAFileGoneIsSaid) {
+  QTemporaryDir home;
+  const QByteArray empty = QFile::encodeName(home.path());
+  const char* const variables[] = {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"};
+  std::vector<QByteArray> saved;
+  for (const char* name : variables) {
+    saved.push_back(qgetenv(name));
+    qputenv(name, empty);
+  }
+  const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+  qunsetenv("XDG_CURRENT_DESKTOP");
+  const QString file = home.filePath(QStringLiteral("plan.lqtest-unknown"));
+  std::ofstream(file.toStdString()) << "x";
+  const QString noProgram = OpenWithDesktop(QUrl::fromLocalFile(file));
+  const QString gone = OpenWithDesktop(QUrl::fromLocalFile(home.filePath(QStringLiteral("gone.txt"))));
+  for (size_t i = 0; i < saved.size(); ++i) qputenv(variables[i], saved[i]);
+  qputenv("XDG_CURRENT_DESKTOP", desktop);
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
+    GTEST_SKIP() << "xdg-mime is not installed (xdg-utils)";
+  EXPECT_TRUE(noProgram.startsWith(QStringLiteral("No program is set to open \"%1\"").arg(file))) << noProgram.toStdString();
+  EXPECT_EQ(gone, QStringLiteral("\"%1\" does not exist any more.").arg(home.filePath(QStringLiteral("gone.txt"))));
 }
 
 TEST(ResultListOpen, FileAndFolderOfTheOneSelectedRow) {

@@ -191,6 +191,11 @@ TEST(ResultFileLoad, ReadsOnlyWholeRecordsAndSharesPaths) {
   ASSERT_EQ(loaded.Count(), 3u);
   EXPECT_EQ(loaded.Item(2).FullName(), "/data/file2.txt");
   EXPECT_EQ(loaded.Item(0).Path.get(), loaded.Item(2).Path.get());
+  // The stray bytes of a cut record are said, not passed over.
+  EXPECT_EQ(loaded.LoadNotice(), "The file \"" + folder / "r.dat" + "\" ends inside a record: its last 527 bytes were not loaded.");
+  store.SaveToFile(folder / "r.dat");
+  loaded.LoadFromFile(folder / "r.dat");
+  EXPECT_EQ(loaded.LoadNotice(), "");
 }
 
 TEST(ResultFileLoad, RejectsDamagedSignatureAndLeavesStoreEmpty) {
@@ -324,6 +329,27 @@ TEST(ResultFileSave, FailureMidwayKeepsOldFileAndLeavesNothing) {
   EXPECT_NE(error.find("\"" + (folder / "r.dat") + "\""), std::string::npos) << error;
   EXPECT_EQ(ReadBytes(folder / "r.dat"), before);
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"r.dat"});
+}
+
+// Root saving over another user's file leaves it theirs, group and mode included.
+TEST(AtomicFile, AReplacedFileKeepsItsOwnerAndGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+  TTempFolder folder;
+  const std::string name = folder / "theirs.dat";
+  WriteBytes(name, "old");
+  ASSERT_EQ(chown(name.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(name.c_str(), 0640), 0);
+  {
+    TAtomicFile file(name);
+    file.Write("new");
+    file.Commit();
+  }
+  struct stat info {};
+  ASSERT_EQ(stat(name.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(info.st_gid, 65534u);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadBytes(name), "new");
 }
 
 TEST(AtomicFile, WriterDroppedWithoutCommitLeavesNothing) {

@@ -97,6 +97,25 @@ TEST_F(ConnectTest, ConnectPassesCredentialsAndFailuresKeepTheDialogOpen) {
   EXPECT_EQ(Errors.size(), 1u);
 }
 
+// smb://server/share is taken as the command line takes it; a name in neither form is
+// explained with the forms on lines of their own.
+TEST_F(ConnectTest, SmbUrlsAreTakenAndOtherNamesExplained) {
+  TScriptedNet net;
+  TConnDialog dialog(nullptr, net.Connector());
+  Fill(dialog, "smb://127.0.0.1/public", "", "", "");
+  dialog.btnOk->click();
+  ASSERT_EQ(net.Connects.size(), 1u);
+  EXPECT_EQ(net.Connects[0].first, "\\\\127.0.0.1\\public");
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+
+  TConnDialog typo(nullptr, net.Connector());
+  Fill(typo, "127.0.0.1/public", "", "", "");
+  typo.btnOk->click();
+  EXPECT_EQ(net.Connects.size(), 1u) << "nothing to connect";
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_NE(Errors[0].find("\n\\\\server\\share\nsmb://server/share"), std::string::npos) << Errors[0];
+}
+
 TEST_F(ConnectTest, DisconnectListsConnectionsAndForgetsTheChosenOne) {
   TScriptedNet net;
   net.Names = {"\\\\alpha", "\\\\beta\\share"};

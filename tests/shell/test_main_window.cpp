@@ -2,6 +2,8 @@
 // state and the help key.
 #include <QAction>
 #include <QComboBox>
+#include <QKeySequence>
+#include <QTableView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -40,6 +42,22 @@ class MainWindowTest : public TWindowTest {
     Icons.reset();
   }
 
+  // A main window on screen, without the tip of the day.
+  static std::unique_ptr<TMainWindow> ShownWindow() {
+    auto window = std::make_unique<TMainWindow>();
+    window->ShowTipAtStartup = false;
+    window->show();
+    return window;
+  }
+  // A shown window whose first page searches until Gate opens (or the rig goes).
+  struct TBlockedWindow {
+    TBlockedWindow() : Window(ShownWindow()), Page(*Window->ActivePage()) { StartBlockedSearch(Page, Gate, Tree.Path); }
+    TTempDir Tree;
+    TGate Gate;
+    std::unique_ptr<TMainWindow> Window;
+    TGateOpener Opener{Gate};
+    TSearchPage& Page;
+  };
   // Starts a search on page that stays running until gate opens.
   static void StartBlockedSearch(TSearchPage& page, TGate& gate, const std::filesystem::path& folder) {
     SearchIn(page, folder);
@@ -183,14 +201,10 @@ TEST_F(MainWindowTest, NewAndClosePageRules) {
 }
 
 TEST_F(MainWindowTest, CloseQueryWhileAnotherPageSearches) {
-  TTempDir tree;
-  TGate gate;
-  auto window = std::make_unique<TMainWindow>();
-  TGateOpener opener{gate};
-  window->ShowTipAtStartup = false;
-  window->show();
-  TSearchPage& searching = *window->ActivePage();
-  StartBlockedSearch(searching, gate, tree.Path);
+  TBlockedWindow rig;
+  TGate& gate = rig.Gate;
+  std::unique_ptr<TMainWindow>& window = rig.Window;
+  TSearchPage& searching = rig.Page;
   ASSERT_TRUE(gate.WaitForWaiting(1));
   window->actNewPage->trigger();
   ASSERT_NE(window->ActivePage(), &searching);
@@ -222,14 +236,10 @@ TEST_F(MainWindowTest, CloseQueryWhileAnotherPageSearches) {
 }
 
 TEST_F(MainWindowTest, NoCompletionMessageOnceTheUserChoseToClose) {
-  TTempDir tree;
-  TGate gate;
-  auto window = std::make_unique<TMainWindow>();
-  TGateOpener opener{gate};
-  window->ShowTipAtStartup = false;
-  window->show();
-  TSearchPage& page = *window->ActivePage();
-  StartBlockedSearch(page, gate, tree.Path);
+  TBlockedWindow rig;
+  TGate& gate = rig.Gate;
+  std::unique_ptr<TMainWindow>& window = rig.Window;
+  TSearchPage& page = rig.Page;
   Boxes.Answers = {TMsgResult::Yes};
   ASSERT_TRUE(window->close());
   // The search ends while the program is on its way out, before the exit waits for it.
@@ -237,6 +247,30 @@ TEST_F(MainWindowTest, NoCompletionMessageOnceTheUserChoseToClose) {
   ASSERT_TRUE(WaitUntilIdle(page));
   ASSERT_EQ(Boxes.Shown.size(), 1u);
   EXPECT_EQ(Boxes.Shown[0].Caption, QStringLiteral("Exit"));
+}
+
+// One question at a time: a search that ends while "Search in process, ..." is asked
+// puts no completion box over it, whatever the answer.
+TEST_F(MainWindowTest, SearchEndingUnderTheExitQuestionShowsNoBox) {
+  TBlockedWindow rig;
+  TGate& gate = rig.Gate;
+  std::unique_ptr<TMainWindow>& window = rig.Window;
+  TSearchPage& page = rig.Page;
+  EXPECT_FALSE(window->actClosePage->isEnabled());
+  window->actNewPage->trigger();
+  window->pgcMain->setCurrentIndex(0);
+  window->UpdateActions();
+  EXPECT_FALSE(window->actClosePage->isEnabled());
+  EXPECT_EQ(window->actClosePage->toolTip(), QStringLiteral("Close page (not while its search runs: stop it first)"));
+  Boxes.Answers = {TMsgResult::No};
+  Boxes.WhileAsking = [&] { Finish(page, gate); };
+  EXPECT_FALSE(window->close());
+  QCoreApplication::processEvents();
+  ASSERT_EQ(Boxes.Shown.size(), 1u);
+  EXPECT_EQ(Boxes.Shown[0].Caption, QStringLiteral("Exit"));
+  window->UpdateActions();
+  EXPECT_TRUE(window->actClosePage->isEnabled());
+  EXPECT_EQ(window->actClosePage->toolTip(), QStringLiteral("Close page"));
 }
 
 TEST_F(MainWindowTest, SearchEndingOutOfSightIsNotifiedAndTheClickShowsItsPage) {
@@ -268,12 +302,18 @@ TEST_F(MainWindowTest, SearchEndingOutOfSightIsNotifiedAndTheClickShowsItsPage) 
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].Title, QStringLiteral("Search complete"));
   EXPECT_EQ(sent[0].Text, QStringLiteral("%1 files found, 1 error").arg(files));
+  const size_t boxesBefore = Boxes.Shown.size();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Boxes.Shown.size(), boxesBefore) << "no box over an empty desktop";
 
   sent[0].Click();
   EXPECT_TRUE(window.isVisible());
   EXPECT_FALSE(window.isMinimized());
   EXPECT_EQ(window.ActivePage(), &page) << "back on the page that finished";
   EXPECT_EQ(window.PageCount(), 2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Boxes.Shown.size() == boxesBefore + 1; }, 5000))
+      << "the box follows once the window is back";
+  EXPECT_TRUE(Boxes.Shown.back().Text.endsWith(QStringLiteral("1 error: see the Errors log.")));
 
   // Minimised to the task bar is out of sight too.
   window.TrayIcon->SetMinimizeToTrayQuery([] { return false; });
@@ -366,6 +406,8 @@ TEST_F(MainWindowTest, WindowStateIsSavedAndRestoredThroughTheSettings) {
     const int total = splitter->sizes()[0] + splitter->sizes()[1];
     splitter->setSizes({total - 120, 120});
     window.InputHistory = {"b*", "a*"};
+    window.ActivePage()->lvResults->setColumnWidth(1, 95);
+    window.ActivePage()->lvResults->setColumnWidth(4, 44);
     EXPECT_TRUE(window.close());
     ASSERT_TRUE(window.FinishRun(0));
   }
@@ -385,6 +427,48 @@ TEST_F(MainWindowTest, WindowStateIsSavedAndRestoredThroughTheSettings) {
   window.ActivePage()->SetLogHeight(60);
   window.actNewPage->trigger();
   EXPECT_EQ(window.ActivePage()->LogHeight(), 120) << "the saved height, not the active pane's";
+  for (TSearchPage* page : {window.Page(0), window.Page(1)}) {
+    EXPECT_EQ(page->lvResults->columnWidth(1), 95) << "column widths come back";
+    EXPECT_EQ(page->lvResults->columnWidth(4), 44);
+  }
+}
+
+// The desktop's standard keys, shown in the menus; "..." after the items that open a
+// dialog, while the commands keep their captions; F5 starts the search again.
+TEST_F(MainWindowTest, StandardKeysAndDialogItemsInTheMenus) {
+  TTempDir tree;
+  MakeTree(tree.Path, 0, 2);
+  TMainWindow window;
+  window.ShowTipAtStartup = false;
+  window.show();
+  const auto first = [](QKeySequence::StandardKey key) { return QKeySequence::keyBindings(key).value(0); };
+  EXPECT_EQ(window.actNewPage->shortcut(), first(QKeySequence::AddTab));
+  EXPECT_EQ(window.actClosePage->shortcut(), first(QKeySequence::Close));
+  EXPECT_EQ(window.actExit->shortcut(), first(QKeySequence::Quit));
+  EXPECT_EQ(window.miFastFind->shortcut(), first(QKeySequence::Find));
+  EXPECT_EQ(window.miSave->shortcut(), first(QKeySequence::Save));
+  EXPECT_EQ(window.miLoad->shortcut(), first(QKeySequence::Open));
+  EXPECT_EQ(window.actSearchAgain->shortcut(), QKeySequence(Qt::Key_F5));
+  EXPECT_FALSE(window.miOptions->shortcut().isEmpty());
+  QStringList actions;
+  for (QAction* item : window.mnuActions->actions())
+    if (!item->isSeparator()) actions << item->text();
+  EXPECT_EQ(actions, (QStringList{"New page", "Close page", "Connect network resource...",
+                                  "Disconnect network resource...", "Search again", "Find in results...", "Sort by",
+                                  "Options..."}));
+  EXPECT_EQ(window.actOptions->text(), QStringLiteral("Options"));
+  EXPECT_EQ(window.miSave->text(), QStringLiteral("Save results..."));
+
+  TSearchPage& page = *window.ActivePage();
+  SearchIn(page, tree.Path);
+  window.activateWindow();
+  if (QTest::qWaitForWindowActive(&window))
+    QTest::keyClick(&window, Qt::Key_F5);
+  else
+    window.actSearchAgain->trigger();  // no window activation on this platform
+  EXPECT_TRUE(page.Searching());
+  ASSERT_TRUE(WaitUntilIdle(page));
+  EXPECT_EQ(page.ResultRowCount(), 2);
 }
 
 TEST_F(MainWindowTest, F1OpensHelpFromAnyWidget) {

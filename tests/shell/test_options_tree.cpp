@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <future>
 #include <map>
@@ -350,6 +351,42 @@ TEST_F(OptionsNetworkTest, FolderNodeStoresItsUncPath) {
   EXPECT_EQ(Setting.NetResFullPath, "Entire network\\SMB Network\\127.0.0.1\\public\\docs");
 }
 
+// The user-only share refuses a guest: expanding it says so and offers to connect; with
+// the account's password it is listed.
+TEST_F(OptionsNetworkTest, RefusedShareSaysAccessDeniedAndIsListedOnceConnected) {
+  if (!Server->HasUser()) GTEST_SKIP() << "no account for the user-only share";
+  std::filesystem::create_directories(Server->SecretDir() + "/plans");
+  auto dialog = Open();
+  TNetNode* secret = Walk(dialog->NetworkRoot(), {kSmbProviderName, TSmbdHarness::Unc().c_str(),
+                                                  TSmbdHarness::Unc("secret").c_str()});
+  ASSERT_NE(secret, nullptr);
+  bool answer = false;
+  SetMessageBoxHook([&](const TMessageBoxRequest& request) {
+    Messages.push_back(request.Text.toStdString());
+    return request.Buttons == TMsgButtons::YesNo && answer ? TMsgResult::Yes : TMsgResult::No;
+  });
+  dialog->ConnectResource = [&](const QString& remoteName) {
+    EXPECT_EQ(remoteName.toStdString(), TSmbdHarness::Unc("secret"));
+    TSmbCredentials account;
+    account.User = Server->UserName();
+    account.Password = TSmbdHarness::Password();
+    SetSmbCredentials(TSmbdHarness::Host(), "secret", account);
+    return true;
+  };
+  Expand(secret);
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], "Access to \"" + TSmbdHarness::Unc("secret") +
+                             "\" was denied.\nConnect to it with a user name and password?");
+  EXPECT_EQ(secret->childCount(), 0);
+
+  answer = true;
+  secret->Listed = false;
+  secret->SetChildrenMark(true);
+  Expand(secret);
+  RemoveSmbCredentials(TSmbdHarness::Host(), "secret");
+  EXPECT_EQ(Captions(secret), std::vector<std::string>{"plans"});
+}
+
 TEST_F(OptionsNetworkTest, UnreachableServerLosesItsExpandMark) {
   const std::string host = "127.0.0.3";
   SetSmbHostPort(host, 1);  // nothing listens there: refused at once
@@ -363,6 +400,115 @@ TEST_F(OptionsNetworkTest, UnreachableServerLosesItsExpandMark) {
   EXPECT_EQ(dead->childCount(), 0);
   EXPECT_FALSE(dead->HasChildrenMark());
   EXPECT_TRUE(Messages.empty()) << "listing failures are not reported";
+}
+
+}  // namespace
+
+namespace {
+
+// A location typed or pasted is checked as the command line checks it and stored as a
+// choice in the tree would store it.
+TEST_F(OptionsTest, TypedLocationIsCheckedAndStored) {
+  TScriptedNetwork net;
+  const auto type = [](TOptionsDialog& dialog, const std::string& text) {
+    dialog.LocationEdit->setText(QString::fromStdString(text));
+    emit dialog.LocationEdit->textEdited(dialog.LocationEdit->text());
+  };
+  {
+    auto dialog = Open(net.Lister());
+    type(*dialog, (Dir / "missing").string());
+    EXPECT_FALSE(PressOk(*dialog));
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_NE(Messages[0].find("smb://server/share"), std::string::npos) << Messages[0];
+    type(*dialog, Dir.string() + "/");
+    ASSERT_TRUE(PressOk(*dialog));
+    EXPECT_EQ(Setting.NetResPath, Dir.string());
+    EXPECT_EQ(Setting.NetResFullPath, Dir.string());
+    EXPECT_FALSE(Setting.NetResource);
+  }
+  {
+    auto dialog = Open(net.Lister());
+    type(*dialog, "smb://127.0.0.1/public");
+    ASSERT_TRUE(PressOk(*dialog));
+    ASSERT_TRUE(Setting.NetResource);
+    EXPECT_EQ(Setting.NetResource->lpRemoteName, "\\\\127.0.0.1\\public");
+    EXPECT_EQ(Setting.NetResource->dwUsage, RESOURCEUSAGE_CONTAINER | RESOURCEUSAGE_CONNECTABLE);
+    EXPECT_TRUE(Setting.NetResPath.empty());
+  }
+  {
+    auto dialog = Open(net.Lister());
+    type(*dialog, "\\\\srv\\docs\\plans");
+    ASSERT_TRUE(PressOk(*dialog));
+    EXPECT_FALSE(Setting.NetResource);
+    EXPECT_EQ(Setting.NetResPath, "\\\\srv\\docs\\plans");
+  }
+}
+
+// Resizable for long names, and the size given comes back; an added address range is in
+// the tree again the next time the network is listed.
+TEST_F(OptionsTest, SizeAndAddedRangesComeBack) {
+  TScriptedNetwork net;
+  {
+    auto dialog = Open(net.Lister());
+    EXPECT_LT(dialog->minimumWidth(), dialog->maximumWidth());
+    dialog->resize(dialog->width() + 150, dialog->height() + 60);
+    ASSERT_NE(dialog->AddAddressRange(QStringLiteral("10.1.2.0/24")), nullptr);
+    const QSize size = dialog->size();
+    dialog->reject();
+    auto again = Open(net.Lister());
+    EXPECT_EQ(again->size(), size);
+    Expand(again->NetworkRoot());
+    ASSERT_NE(Child(again->NetworkRoot(), "10.1.2.0/24"), nullptr) << "the range is kept";
+    EXPECT_EQ(Captions(again->NetworkRoot()).size(), 2u);
+  }
+}
+
+// The tree opens at the page's local folder, marking it without choosing it.
+TEST_F(OptionsTest, TreeOpensAtTheCurrentLocalFolder) {
+  std::filesystem::create_directories(Dir / "inner" / "deep");
+  FreeNetResource(Setting.NetResource);
+  Setting.NetResPath = (Dir / "inner" / "deep").string();
+  Setting.NetResFullPath = Setting.NetResPath;
+  auto dialog = Open();
+  TNetNode* node = dialog->OpenAtCurrentLocation();
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(dialog->NodeFolderPath(node), Setting.NetResPath);
+  EXPECT_EQ(dialog->tvNet->currentItem(), node);
+  EXPECT_TRUE(node->ParentNode()->isExpanded());
+  EXPECT_EQ(dialog->LocationEdit->text().toStdString(), Setting.NetResPath);
+  ASSERT_TRUE(PressOk(*dialog));
+  EXPECT_EQ(Setting.NetResPath, (Dir / "inner" / "deep").string());
+}
+
+// A share that refuses the listing says so and offers to connect; once connected it is
+// listed again.
+TEST_F(OptionsTest, DeniedShareOffersToConnectAndIsListedAfterwards) {
+  TScriptedNetwork net;
+  TNodeLister lister = net.Lister();
+  bool connected = false;
+  lister.ListFoldersWithError = [&connected](const std::string& folder, int& error) {
+    error = connected ? 0 : EACCES;
+    return connected && folder == "\\\\ALPHA\\docs" ? std::vector<std::string>{"reports"} : std::vector<std::string>{};
+  };
+  auto dialog = Open(lister);
+  std::vector<QString> connects;
+  dialog->ConnectResource = [&](const QString& remoteName) {
+    connects.push_back(remoteName);
+    connected = true;
+    return true;
+  };
+  SetMessageBoxHook([this](const TMessageBoxRequest& request) {
+    Messages.push_back(request.Text.toStdString());
+    return request.Buttons == TMsgButtons::YesNo ? TMsgResult::Yes : TMsgResult::Ok;
+  });
+  TNetNode* share = Walk(dialog->NetworkRoot(), {"SMB Network", "WORKGROUP", "\\\\ALPHA", "\\\\ALPHA\\docs"});
+  ASSERT_NE(share, nullptr);
+  Expand(share);
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], "Access to \"\\\\ALPHA\\docs\" was denied.\nConnect to it with a user name and password?");
+  EXPECT_EQ(connects, std::vector<QString>{QStringLiteral("\\\\ALPHA\\docs")});
+  EXPECT_EQ(Captions(share), std::vector<std::string>{"reports"});
+  EXPECT_TRUE(share->isExpanded());
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QDBusConnection>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QWidget>
 
 #include <vector>
@@ -107,6 +109,29 @@ TEST_F(TrayTest, MinimisingHidesInTrayAndDoubleClickBringsBack) {
   EXPECT_FALSE(Tray->IconShown());
   EXPECT_TRUE(Window->isVisible());
   EXPECT_FALSE(Window->isMinimized());
+}
+
+// The desktop's own tray: a StatusNotifierItem tray reports a click on the icon as an
+// activation (Trigger), an older one the double click; both bring the window back, the
+// context-menu and middle clicks do not.
+TEST_F(TrayTest, ClickOrDoubleClickOnTheDesktopsIconRestores) {
+  MinimazeToTray = false;  // the fake tray of the fixture stays out of it
+  QMenu menu;
+  TTrayIcon icon(Window.get(), kTrayCallbackMessage, CreateSystemTrayHost(QDBusConnection(QStringLiteral("none"))));
+  icon.SetMenu(&menu);
+  for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
+                            QSystemTrayIcon::MiddleClick}) {
+    const bool restores = reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick;
+    Window->showMinimized();
+    QCoreApplication::processEvents();
+    icon.AddIcon(QIcon(), 0);
+    auto* shown = menu.findChild<QSystemTrayIcon*>();
+    ASSERT_NE(shown, nullptr);
+    emit shown->activated(reason);
+    EXPECT_EQ(Window->isMinimized(), !restores) << reason;
+    EXPECT_EQ(icon.IconShown(), !restores) << reason;
+    icon.RemoveIcon(0);
+  }
 }
 
 TEST_F(TrayTest, WithoutTrayOrOptionMinimisingNeverHides) {

@@ -31,6 +31,9 @@ class TSmbdHarness {
   bool Failed() const { return SmbdPid <= 0; }
   const std::string& Error() const { return Why; }
   bool HasUser() const { return UserReady; }
+  // Stops the server now (a test of a server that goes away); the folder stays until
+  // destruction.
+  void Stop() { StopServer(); }
 
   static const char* Host() { return "127.0.0.1"; }
   uint16_t Port() const { return ServerPort; }
