@@ -9,8 +9,9 @@
 // defines both functions for the process, and every executable that links it exports
 // them, so the library, loaded later with dlopen, binds to these:
 // - getpwuid() keeps its result per thread (getpwuid_r into a buffer of the thread);
-// - iconv() runs the C library's own under one process-wide lock (IconvLock, a leaf lock:
-//   nothing is called while it is held but the real iconv, which calls nothing back).
+// - iconv() runs the C library's own under one process-wide lock (IconvLock, innermost in
+//   the order of os/ui_thread.h: nothing is called while it is held but the real iconv,
+//   which calls nothing back).
 // Every other caller of the two in the process gets the same, safer behaviour.
 //
 // Thread-safe.
