@@ -264,6 +264,8 @@ void WithShareListingLock(const std::function<void()>& call) {
   call();
 }
 
+namespace {
+
 // Whether a new connection for the folder name may be set up alongside other set-ups
 // (all of them holding ProtocolLock shared). Set-ups share process-wide state: the C
 // library calls that libc_shims.h makes thread-safe, state the library initialises at its
@@ -281,6 +283,8 @@ bool SetUpMayOverlap(const TUncName& name) {
   unsigned char address[sizeof(in6_addr)];
   return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
+
+}  // namespace
 
 void SmbConnectingCall(const std::function<bool()>& call) {
   std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
