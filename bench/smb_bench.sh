@@ -3,10 +3,13 @@
 # `smbclient -c 'recurse ON; ls'` on one share of about 20,000 files in 2,000 folders, served
 # by a private smbd on 127.0.0.1; on plain loopback and with 1 ms of round-trip time added
 # by bench_smb_delay_proxy (0.5 ms each way, to an absolute deadline), which also counts
-# the SMB2 requests of one -j 12 search per listed folder. Then how long a host that drops
-# packets holds the search. Traffic stays on 127.0.0.0/8.
+# the SMB2 requests of one -j 12 search per listed folder. Then a slow link: 5 ms of
+# round trip on a share of 4,000 files in 623 folders, with the requests in flight over
+# time. Then how long a host that drops packets holds the search. Traffic stays on
+# 127.0.0.0/8.
 #   bench/smb_bench.sh BUILD_DIR        (BUILD_DIR holds src/cli/lanternquest-cli and
 #                                        bench/bench_smb_delay_proxy)
+# LQ_BENCH_PROFILE_DIR, when set, keeps there the slow link's profiles (one per -j 12 run).
 set -euo pipefail
 build=${1:?build directory}
 cli=$build/src/cli/lanternquest-cli
@@ -15,7 +18,9 @@ port=${LQ_BENCH_PORT:-15445}
 proxy_port=$((port + 1))
 dead_port=$((port + 2))
 count_port=$((port + 3))
+slow_port=$((port + 4))
 folders=2021  # the share's root, 20 folders, 2,000 below them
+slow_folders=623  # the slow link's share: its root and 622 folders below it
 t=$(mktemp -d /tmp/lq-smb-bench-XXXXXX)
 pids=()
 cleanup() {
@@ -39,6 +44,8 @@ for a in range(20):
         for i in range(10):
             open(os.path.join(d, f"file{i}.{'txt' if i % 2 else 'dat'}"), "w").close()
 PY
+echo "generating 4,000 files in 622 folders of varied depth"
+python3 "$(dirname "$0")/make_tree.py" "$t/slow" --files 4000 --folders $((slow_folders - 1)) --seed 1 >/dev/null
 
 cat > "$t/smb.conf" <<CONF
 [global]
@@ -64,6 +71,10 @@ cat > "$t/smb.conf" <<CONF
   path = $t/share
   guest ok = yes
   read only = yes
+[slow]
+  path = $t/slow
+  guest ok = yes
+  read only = yes
 CONF
 # The smbclient side reads $HOME/.smb/smb.conf: keep it away from the host's settings.
 printf '[global]\n  lock directory = %s\n  cache directory = %s\n  state directory = %s\n  private dir = %s\n' \
@@ -78,12 +89,13 @@ proxy_pid=$!
 pids+=($!)
 sleep 0.3
 
+load() { cut -d' ' -f1-3 /proc/loadavg; }
 seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1 || true; e=$(date +%s.%N); echo "$e - $s" | bc; }
-count_cli() { "$cli" -j "$1" '*' "smb://127.0.0.1:$2/bench" 2>/dev/null | wc -l; }
+count_cli() { "$cli" -j "$1" '*' "smb://127.0.0.1:$2/${3:-bench}" 2>/dev/null | wc -l; }
 
 for label in "loopback:$port" "1ms-rtt:$proxy_port"; do
   name=${label%%:*}; p=${label##*:}
-  echo "== $name (files and folders found by the CLI: $(count_cli 12 "$p"))"
+  echo "== $name (files and folders found by the CLI: $(count_cli 12 "$p"); load $(load))"
   t_smbclient=$(seconds env HOME="$t/home" smbclient -N -p "$p" //127.0.0.1/bench -c 'recurse ON; ls')
   printf '  smbclient recurse ls : %6.2f s\n' "$t_smbclient"
   for j in 1 4 12; do
@@ -119,6 +131,38 @@ count_cli 12 "$count_port" >/dev/null
 kill -TERM "$counter"; wait "$counter" 2>/dev/null || true
 awk -v f="$folders" '$1 == "requests" { total = $2 } $1 != "requests" { by = by sprintf(" %s %.2f", $1, $2 / f) }
   END { printf "== SMB2 requests per listed folder (-j 12, %d folders): %.2f; by command:%s\n", f, total / f, by }' "$t/requests"
+
+# A slow link: 5 ms of round trip (2.5 ms each way), as on Wi-Fi or a VPN. There a walk
+# costs round trips alone: listing a folder takes 4 (CREATE, QUERY_DIRECTORY twice,
+# CLOSE), so with 12 folders in flight the floor is folders x 4 x 5 ms / 12. Each -j 12
+# run gets a proxy of its own that records the requests in flight over time.
+floor=$(echo "$slow_folders * 4 * 0.005 / 12" | bc -l)
+"$proxy" "$slow_port" "$port" 2500 >/dev/null &
+slow_proxy=$!
+sleep 0.3
+echo "== 5ms-rtt, $slow_folders folders (files and folders found by the CLI: $(count_cli 12 "$slow_port" slow);" \
+  "floor $(printf %.2f "$floor") s)"
+t_smbclient=$(seconds env HOME="$t/home" smbclient -N -p "$slow_port" //127.0.0.1/slow -c 'recurse ON; ls')
+printf '  smbclient recurse ls : %6.2f s  (load %s)\n' "$t_smbclient" "$(load)"
+kill -TERM "$slow_proxy"; wait "$slow_proxy" 2>/dev/null || true
+for run in 1 2 3; do
+  "$proxy" "$slow_port" "$port" 2500 "$t/profile-$run" >/dev/null &
+  slow_proxy=$!
+  sleep 0.3
+  t_lq=$(seconds "$cli" -j 12 '*' "smb://127.0.0.1:$slow_port/slow")
+  kill -TERM "$slow_proxy"; wait "$slow_proxy" 2>/dev/null || true
+  printf '  lanternquest-cli -j 12: %6.2f s  smbclient/lq %5.1f  lq/floor %4.2f  (load %s)\n' "$t_lq" \
+    "$(echo "$t_smbclient / $t_lq" | bc -l)" "$(echo "$t_lq / $floor" | bc -l)" "$(load)"
+done
+# The profile of the last run: the connections, when each was opened and set up (its
+# tree connect answered), and the mean number of requests in flight per 100 ms.
+awk '$1 == "connection" { n++; if (n == 1 || $3 > last) last = $3; if (n == 1 || $3 < first) first = $3
+       if ($4 >= 0) { s = $4 - $3; if (s > setup) setup = s } }
+     $1 == "mean_in_flight" { mean = $2 }
+     $1 == "in_flight" { b = int($2 / 100); sum[b] += $3; if (b > bins) bins = b }
+     END { printf "  last run: %d connections (the first is the host'"'"'s probe), opened from %.0f to %.0f ms, set-up up to %.0f ms each; %.2f requests in flight on average\n", n, first, last, setup, mean
+           printf "  requests in flight per 100 ms:"; for (b = 0; b <= bins; b++) printf " %.1f", sum[b] / 10; printf "\n" }' "$t/profile-3"
+if [[ -n ${LQ_BENCH_PROFILE_DIR:-} ]]; then mkdir -p "$LQ_BENCH_PROFILE_DIR" && cp "$t"/profile-? "$LQ_BENCH_PROFILE_DIR"/; fi
 
 # A host that drops packets: a listener whose accept queue is full.
 python3 - "$dead_port" <<'PY' &

@@ -20,7 +20,8 @@
 //   the result store's RESULT_MUTEX, the error log's LogLock, the hand-offs' own queue
 //   locks, and the locks private to one platform object (the named-mutex registry, the
 //   SMB client's). No lock is held while a worker raises a notification or calls
-//   InvokeAndWait.
+//   InvokeAndWait. Innermost of all: the IconvLock of smb/libc_shims.h, held only
+//   inside iconv().
 //
 // Deadlock hazard: a thread that waits for workers (a search manager being destroyed)
 // must keep pumping the hand-off (PumpUiCalls), or a worker blocked in InvokeAndWait (or

@@ -1,9 +1,11 @@
 #include "smb/smb_client.h"
 
+#include <arpa/inet.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 
 #include "os/atomic_file.h"
 #include "os/net_errors.h"
+#include "smb/libc_shims.h"
 #include "smb/smb_credentials.h"
 #include "smb/smb_library.h"
 #include "smb/smb_probe.h"
@@ -95,11 +98,13 @@ std::mutex ContextLock;
 // per context. Browsing narrows the range to SMB1 while it holds ProtocolLock exclusively;
 // every other call that may open a connection holds it shared.
 std::shared_mutex ProtocolLock;
-// Held for every call that may open a new connection on a thread's context. Setting up a
-// connection guesses the local user's name with getpwuid(), whose result lives in one
-// buffer for the whole process, so two set-ups must never overlap. Calls on a connection
-// the thread already holds run in parallel. Owned by nobody; held only during such a call.
+// Held for every call that may open a new connection on a thread's context, unless
+// SetUpMayOverlap says that set-up may run alongside others. Calls on a connection the
+// thread already holds run in parallel. Owned by nobody; held only during such a call.
 std::mutex NewConnectionLock;
+// Set once a connection has been set up, which the process's first set-up does alone: the
+// library initialises some of its process-wide state on first use.
+std::atomic<bool> FirstConnectionDone{false};
 std::mutex ShareListingLock;
 std::mutex BrowseLock;
 SMBCCTX* BrowseContext = nullptr;  // guarded by BrowseLock
@@ -262,6 +267,28 @@ void WithShareListingLock(const std::function<void()>& call) {
   call();
 }
 
+namespace {
+
+// Whether a new connection for the folder name may be set up alongside other set-ups
+// (all of them holding ProtocolLock shared). Set-ups share process-wide state: the C
+// library calls that libc_shims.h makes thread-safe, state the library initialises at its
+// first connection, and its name cache, a file it reads and writes with no lock between
+// threads whenever it resolves a name. So: only once the first connection is up, only
+// with the stand-ins in force, only for a server the library is given as an address,
+// and only for a folder (a server's share list goes through RPC state of its own).
+bool SetUpMayOverlap(const TUncName& name) {
+  if (name.Share.empty() || !FirstConnectionDone.load(std::memory_order_acquire)) return false;
+  static const bool shims = LibcShimsActive();
+  if (!shims) return false;
+  std::string host = SmbHostAddress(name.Host);
+  if (host.empty()) host = name.Host;
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  unsigned char address[sizeof(in6_addr)];
+  return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+}  // namespace
+
 void SmbConnectingCall(const std::function<bool()>& call) {
   std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
   std::lock_guard<std::mutex> guard(NewConnectionLock);
@@ -287,7 +314,14 @@ uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
     std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
     open();
   } else {
-    SmbConnectingCall(open);
+    // On a slow link a set-up takes ten round trips or so; one after another, twelve
+    // threads would wait for each other's most of a second before all of them list.
+    if (SetUpMayOverlap(name)) {
+      std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+      open();
+    } else {
+      SmbConnectingCall(open);
+    }
   }
   if (*dir == nullptr) {
     // A refusal or a missing folder says nothing of the connection, which stays.
@@ -295,6 +329,7 @@ uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
     return NetErrorFromErrno(error);
   }
   connected.insert(key);
+  FirstConnectionDone.store(true, std::memory_order_release);
   return NO_ERROR;
 }
 

@@ -58,11 +58,15 @@ void WithShareListingLock(const std::function<void()>& call);
 // never while browsing has narrowed the protocols to SMB1, and never alongside another
 // such call on any thread (setting up a connection uses process-wide state of the C
 // library). call returns whether it succeeded. OpenSmbFolder goes through here only for a
-// share that this thread's context has no connection to yet.
+// share that this thread's context has no connection to yet, and only when that set-up
+// may not overlap others.
 void SmbConnectingCall(const std::function<bool()>& call);
 
 // Opens the folder name (\\host\share[\dir]) or the share list of \\host on this
-// thread's context, after probing the host. On NO_ERROR *ctx and *dir are set and the
+// thread's context, after probing the host. A folder on a server given as an address may
+// set up its thread's connection alongside other threads' set-ups, once the process's
+// first connection is up (libc_shims.h); every other set-up goes through
+// SmbConnectingCall. On NO_ERROR *ctx and *dir are set and the
 // caller closes dir on that context; otherwise the failure (ERROR_BAD_NETPATH for an
 // unreachable host, the errno mapping of net_errors.h, ERROR_NO_NETWORK without client).
 // A failure of the connection (not a refusal or a missing folder) forgets this thread's
