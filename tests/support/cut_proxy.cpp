@@ -86,6 +86,7 @@ void TCutProxy::Serve() {
       fds.push_back({pair.Server, events, 0});
     }
     if (poll(fds.data(), fds.size(), -1) < 0) continue;
+    const size_t polled = pairs.size();  // a connection accepted below is polled next time
     if (fds[0].revents != 0) break;
     if (fds[1].revents & POLLIN) {
       const int client = accept4(ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
@@ -105,7 +106,7 @@ void TCutProxy::Serve() {
         }
       }
     }
-    for (size_t i = 0; i < pairs.size(); ++i) {
+    for (size_t i = 0; i < polled; ++i) {
       TPair& pair = pairs[i];
       const pollfd& client = fds[2 + 2 * i];
       const pollfd& server = fds[3 + 2 * i];
