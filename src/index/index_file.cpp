@@ -108,6 +108,15 @@ void TIndexFile::Check() {
   }
   for (uint32_t id = 1; id <= kRegionCount; ++id)
     if (!Regions[id].Present) Damaged("a region is missing");
+  // Regions apart, and nothing but zeros between them (no byte of the file goes unchecked).
+  std::vector<std::pair<uint64_t, uint64_t>> spans{{0, kHeaderSize}, {tocOffset, Size}};
+  for (uint32_t id = 1; id <= kRegionCount; ++id) spans.push_back({Regions[id].Offset, Regions[id].Offset + Regions[id].Size});
+  std::sort(spans.begin(), spans.end());
+  for (size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].first < spans[i - 1].second) Damaged("regions overlap");
+    for (uint64_t at = spans[i - 1].second; at < spans[i].first; ++at)
+      if (Map[at] != 0) Damaged("bytes between regions");
+  }
   // The small regions and the tables are checked whole; the name column by whoever
   // scans it (Verify, every query), the details column block by block as it is read.
   for (TRegion region : {kBlocks, kFolders, kFolderNames, kInfo, kLog, kSections, kMounts}) VerifyRegion(region);

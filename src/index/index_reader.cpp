@@ -75,9 +75,9 @@ bool TIndexReader::HoldsLocation(std::string_view location) const {
     if (file.Parent(f) != kNoParent) continue;
     std::string_view root = file.FolderName(f);
     root.remove_suffix(1);
-    if (LocationContains(wanted, root) == TContainment::Yes) return true;
+    if (LocationContains(wanted, root) == TContainment::Yes || LocationContains(root, wanted) == TContainment::Yes)
+      return true;
   }
-  // A folder the crawl found but did not list (an empty one).
   return false;
 }
 
