@@ -19,10 +19,6 @@ TResultManager::TResultManager() : Lock("RESULT_MUTEX") {}
 TResultManager::~TResultManager() = default;
 
 void TResultManager::AddResults(int32_t Count, PSearchResult* Items) {
-  if (Sink) {
-    Sink(Count, Items);
-    return;
-  }
   for (int32_t i = 0; i < Count; ++i) {
     if (!Items[i]) continue;
     Results.Append(std::move(*Items[i]));
