@@ -140,15 +140,8 @@ int Synth(uint64_t count, const std::string& file) {
     std::snprintf(name, sizeof name, "dir%05llu", static_cast<unsigned long long>(i));
     paths.push_back(paths[random() % paths.size()] + name + "/");
   }
-  std::vector<std::vector<std::string>> files(paths.size());
   double inWriter = 0;
   const double now = 45000.5;
-  std::vector<TIndexEntry> entries;
-  char name[32];
-  for (uint64_t i = 0; i + folders < count; ++i) {
-    std::snprintf(name, sizeof name, "file%06llu.%s", static_cast<unsigned long long>(i), kExtensions[random() % 8]);
-    files[random() % paths.size()].emplace_back(name);
-  }
   for (size_t f = 1; f < paths.size(); ++f) {
     // The folder itself as an entry of its parent.
     const std::string& path = paths[f];
@@ -159,13 +152,29 @@ int Synth(uint64_t count, const std::string& file) {
     writer.AddEntries(parent, std::span<const TIndexEntry>(&entry, 1));
     inWriter += ThreadCpuSeconds() - t;
   }
-  for (size_t f = 0; f < paths.size(); ++f) {
-    entries.clear();
-    for (const std::string& n : files[f]) entries.push_back({n, static_cast<int64_t>(n.size() * 100), now, kAttrArchive});
-    const double t = ThreadCpuSeconds();
-    if (!entries.empty()) writer.AddEntries(paths[f], entries);
-    inWriter += ThreadCpuSeconds() - t;
-    std::vector<std::string>().swap(files[f]);
+  // Files in pieces of a million, each piece's files handed over a folder at a time, so
+  // that memory holds one piece.
+  const uint64_t files = count - folders;
+  std::vector<std::pair<uint32_t, std::string>> piece;
+  std::vector<TIndexEntry> entries;
+  char name[32];
+  for (uint64_t first = 0; first < files; first += 1000000) {
+    piece.clear();
+    for (uint64_t i = first; i < std::min(files, first + 1000000); ++i) {
+      std::snprintf(name, sizeof name, "file%06llu.%s", static_cast<unsigned long long>(i), kExtensions[random() % 8]);
+      piece.emplace_back(static_cast<uint32_t>(random() % paths.size()), name);
+    }
+    std::stable_sort(piece.begin(), piece.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < piece.size();) {
+      size_t j = i;
+      entries.clear();
+      for (; j < piece.size() && piece[j].first == piece[i].first; ++j)
+        entries.push_back({piece[j].second, static_cast<int64_t>(j % 5000), now, kAttrArchive});
+      const double t = ThreadCpuSeconds();
+      writer.AddEntries(paths[piece[i].first], entries);
+      inWriter += ThreadCpuSeconds() - t;
+      i = j;
+    }
   }
   const auto commit = std::chrono::steady_clock::now();
   writer.Commit();
