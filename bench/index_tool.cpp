@@ -152,29 +152,28 @@ int Synth(uint64_t count, const std::string& file) {
     writer.AddEntries(parent, std::span<const TIndexEntry>(&entry, 1));
     inWriter += ThreadCpuSeconds() - t;
   }
-  // Files in pieces of a million, each piece's files handed over a folder at a time, so
-  // that memory holds one piece.
+  // Each file goes to a random folder, as make_tree.py puts them; then each folder's
+  // files are handed over in one batch, as a crawl's worker delivers a folder.
   const uint64_t files = count - folders;
-  std::vector<std::pair<uint32_t, std::string>> piece;
+  std::vector<uint32_t> perFolder(paths.size(), 0);
+  for (uint64_t i = 0; i < files; ++i) ++perFolder[random() % paths.size()];
+  std::vector<std::string> names;
   std::vector<TIndexEntry> entries;
   char name[32];
-  for (uint64_t first = 0; first < files; first += 1000000) {
-    piece.clear();
-    for (uint64_t i = first; i < std::min(files, first + 1000000); ++i) {
-      std::snprintf(name, sizeof name, "file%06llu.%s", static_cast<unsigned long long>(i), kExtensions[random() % 8]);
-      piece.emplace_back(static_cast<uint32_t>(random() % paths.size()), name);
+  uint64_t next = 0;
+  for (size_t f = 0; f < paths.size(); ++f) {
+    names.clear();
+    entries.clear();
+    for (uint32_t i = 0; i < perFolder[f]; ++i, ++next) {
+      std::snprintf(name, sizeof name, "file%06llu.%s", static_cast<unsigned long long>(next), kExtensions[random() % 8]);
+      names.emplace_back(name);
     }
-    std::stable_sort(piece.begin(), piece.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (size_t i = 0; i < piece.size();) {
-      size_t j = i;
-      entries.clear();
-      for (; j < piece.size() && piece[j].first == piece[i].first; ++j)
-        entries.push_back({piece[j].second, static_cast<int64_t>(j % 5000), now, kAttrArchive});
-      const double t = ThreadCpuSeconds();
-      writer.AddEntries(paths[piece[i].first], entries);
-      inWriter += ThreadCpuSeconds() - t;
-      i = j;
-    }
+    for (size_t i = 0; i < names.size(); ++i)
+      entries.push_back({names[i], static_cast<int64_t>(i % 5000), now, kAttrArchive});
+    if (entries.empty()) continue;
+    const double t = ThreadCpuSeconds();
+    writer.AddEntries(paths[f], entries);
+    inWriter += ThreadCpuSeconds() - t;
   }
   const auto commit = std::chrono::steady_clock::now();
   writer.Commit();
