@@ -34,7 +34,7 @@ echo "index: $bytes bytes"
 compare() {  # name, label A, label B, command A, command B
   local json
   json=$(mktemp)
-  hyperfine -N -w 3 -r 15 --output=null --export-json "$json" "$4" "$5" > /dev/null 2>&1
+  hyperfine -N -i -w 3 -r 15 --output=null --export-json "$json" "$4" "$5" > /dev/null 2>&1
   python3 - "$json" "$1" "$2" "$3" <<'EOF'
 import json, sys
 r = json.load(open(sys.argv[1]))["results"]
@@ -54,7 +54,7 @@ ratio "*file12345*" "*file12345*" "-i file12345"
 ratio "*report* (none)" "*report*" "-i *report*"
 ratio "*.txt" "*.txt" "-i *.txt"
 ratio "*.c;*.h" "*.c;*.h" "-i *.c *.h"
-ratio "*.c --size-to 0" "--size-to 0 *.c" "-i *.c"
+ratio "*.c --size-from 1" "--size-from 1 *.c" "-i *.c"
 ratio "*.c --time-from" "--time-from 2000-01-01 *.c" "-i *.c"
 
 echo "== peak memory of a query (index file $bytes bytes)"
