@@ -5,7 +5,9 @@
 # by bench_smb_delay_proxy (0.5 ms each way, to an absolute deadline), which also counts
 # the SMB2 requests of one -j 12 search per listed folder. Then a slow link: 5 ms of
 # round trip on a share of 4,000 files in 623 folders, with the requests in flight over
-# time. Then how long a host that drops packets holds the search. Traffic stays on
+# time. Then the share's index at 1 ms: its update, and a search answered from it
+# against the live walk (target: at least 100x faster). Then how long a host that
+# drops packets holds the search. Traffic stays on
 # 127.0.0.0/8.
 #   bench/smb_bench.sh BUILD_DIR        (BUILD_DIR holds src/cli/lanternquest-cli and
 #                                        bench/bench_smb_delay_proxy)
@@ -163,6 +165,24 @@ awk '$1 == "connection" { n++; if (n == 1 || $3 > last) last = $3; if (n == 1 ||
      END { printf "  last run: %d connections (the first is the host'"'"'s probe), opened from %.0f to %.0f ms, set-up up to %.0f ms each; %.2f requests in flight on average\n", n, first, last, setup, mean
            printf "  requests in flight per 100 ms:"; for (b = 0; b <= bins; b++) printf " %.1f", sum[b] / 10; printf "\n" }' "$t/profile-3"
 if [[ -n ${LQ_BENCH_PROFILE_DIR:-} ]]; then mkdir -p "$LQ_BENCH_PROFILE_DIR" && cp "$t"/profile-? "$LQ_BENCH_PROFILE_DIR"/; fi
+# The share's index, behind the 1 ms proxy: one update, then the same search live and
+# answered from the index (the best of three each). The update opens at most four
+# connections to the server; the most open at once is counted on the proxy's port.
+export XDG_CACHE_HOME=$t/index-cache
+( while :; do ss -Htn state established "( dport = :$proxy_port )" | wc -l; sleep 0.01; done ) >"$t/conns" &
+sampler=$!
+t_update=$(seconds "$cli" -j 12 --update-index "smb://127.0.0.1:$proxy_port/bench")
+kill "$sampler"; wait "$sampler" 2>/dev/null || true
+conn_max=$(sort -n "$t/conns" | tail -1)
+best_of3() { local b=1e9 x; for _ in 1 2 3; do x=$(seconds "$@"); b=$(echo "$x $b" | awk '{print ($1<$2)?$1:$2}'); done; echo "$b"; }
+t_live=$(best_of3 "$cli" -j 12 'file7*' "smb://127.0.0.1:$proxy_port/bench")
+t_indexed=$(best_of3 "$cli" --indexed 'file7*' "smb://127.0.0.1:$proxy_port/bench")
+n_live=$("$cli" -j 12 'file7*' "smb://127.0.0.1:$proxy_port/bench" 2>/dev/null | sort | md5sum)
+n_indexed=$("$cli" --indexed 'file7*' "smb://127.0.0.1:$proxy_port/bench" 2>/dev/null | sort | md5sum)
+[[ $n_live == "$n_indexed" ]] || echo "!! the indexed answer differs from the live one" >&2
+printf '== index at 1 ms: update %.2f s (at most %d connections at once); file7* live %.3f s, indexed %.3f s: %.0fx\n' \
+  "$t_update" "$conn_max" "$t_live" "$t_indexed" "$(echo "$t_live / $t_indexed" | bc -l)"
+unset XDG_CACHE_HOME
 
 # A host that drops packets: a listener whose accept queue is full.
 python3 - "$dead_port" <<'PY' &

@@ -49,6 +49,9 @@ void WriteLogLine(TOutputFormat format, const std::string& line, std::FILE* err)
 // and each byte that is no part of valid UTF-8 as \xNN. Everything else is kept.
 std::string EscapeForTerminal(std::string_view text);
 
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text);
+
 // Helpers of the forms above, exposed for their tests.
 bool IsValidUtf8(std::string_view bytes);
 // bytes with each byte of an invalid UTF-8 sequence replaced by U+FFFD.

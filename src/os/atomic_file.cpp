@@ -111,7 +111,7 @@ void RemoveDeadWritersTemps(const std::string& folder) {
 
 }  // namespace
 
-TAtomicFile::TAtomicFile(const std::string& targetName)
+TAtomicFile::TAtomicFile(const std::string& targetName, int fileMode)
     : Target(ResolveLinks(targetName)) {
   struct stat info{};
   const bool exists = stat(Target.c_str(), &info) == 0;
@@ -140,6 +140,7 @@ TAtomicFile::TAtomicFile(const std::string& targetName)
     CreateNamedTemp(exists ? TStep::Replace : TStep::Create);
   }
   if (exists) KeepOwnerAndMode(info);
+  if (fileMode >= 0) fchmod(Fd, static_cast<mode_t>(fileMode) & 07777);
 }
 
 // A replaced file keeps its owner and group where the process may give them (root may;

@@ -44,8 +44,9 @@ class TAtomicFile {
  public:
   // Checks the target and creates the temporary file beside it, with the target's
   // permissions, and its owner and group where the process may set them, when it exists
-  // (0666 less the umask and this user's otherwise). Throws Replace or Create.
-  explicit TAtomicFile(const std::string& targetName);
+  // (0666 less the umask and this user's otherwise), or exactly fileMode when that is
+  // given (not negative). Throws Replace or Create.
+  explicit TAtomicFile(const std::string& targetName, int fileMode = -1);
   // Removes the temporary file unless Commit succeeded.
   ~TAtomicFile();
   TAtomicFile(const TAtomicFile&) = delete;
