@@ -20,6 +20,9 @@ void TLogger::AddFolderError(const std::string& folder, const std::string& reaso
   if (endedEarly) line += "Listing ended early: ";
   line += reason;
   std::lock_guard<std::mutex> guard(LogLock);
+  // Every line has its place: the folder, as a resource would name it. The reason is in
+  // the line's text only, so the code says just that.
+  Places.Append(TPlace{ERROR_EXTENDED_ERROR, name});
   Lines.Append(std::move(line));
 }
 

@@ -38,7 +38,8 @@ class TLogger {
   // Appends the line of a folder that could not be listed, or whose listing stopped
   // before its end: "FOLDER - REASON" for a local folder, "'SMB Network' FOLDER - REASON"
   // for a UNC one, the folder without its trailing separator, and "Listing ended early: "
-  // before the reason when the listing stopped midway. Under LogLock; does not notify.
+  // before the reason when the listing stopped midway. Its place is the folder (without
+  // the separator) with ERROR_EXTENDED_ERROR. Under LogLock; does not notify.
   void AddFolderError(const std::string& folder, const std::string& reason, bool endedEarly);
 
   // Calls OnChange with this log when it is set. UI thread.
