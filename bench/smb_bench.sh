@@ -3,8 +3,10 @@
 # `smbclient -c 'recurse ON; ls'` on one share of about 20,000 files in 2,000 folders, served
 # by a private smbd on 127.0.0.1; on plain loopback and with 1 ms of round-trip time added
 # by bench_smb_delay_proxy (0.5 ms each way, to an absolute deadline), which also counts
-# the SMB2 requests of one -j 12 search per listed folder. Then how long a host that drops
-# packets holds the search. Traffic stays on 127.0.0.0/8.
+# the SMB2 requests of one -j 12 search per listed folder. Then the share's index at 1 ms:
+# its update, and a search answered from it against the live walk (target: at least 100x
+# faster). Then how long a host that drops packets holds the search. Traffic stays on
+# 127.0.0.0/8.
 #   bench/smb_bench.sh BUILD_DIR        (BUILD_DIR holds src/cli/lanternquest-cli and
 #                                        bench/bench_smb_delay_proxy)
 set -euo pipefail
@@ -119,6 +121,25 @@ count_cli 12 "$count_port" >/dev/null
 kill -TERM "$counter"; wait "$counter" 2>/dev/null || true
 awk -v f="$folders" '$1 == "requests" { total = $2 } $1 != "requests" { by = by sprintf(" %s %.2f", $1, $2 / f) }
   END { printf "== SMB2 requests per listed folder (-j 12, %d folders): %.2f; by command:%s\n", f, total / f, by }' "$t/requests"
+
+# The share's index, behind the 1 ms proxy: one update, then the same search live and
+# answered from the index (the best of three each). The update opens at most four
+# connections to the server; the most open at once is counted on the proxy's port.
+export XDG_CACHE_HOME=$t/index-cache
+( while :; do ss -Htn state established "( dport = :$proxy_port )" | wc -l; sleep 0.01; done ) >"$t/conns" &
+sampler=$!
+t_update=$(seconds "$cli" -j 12 --update-index "smb://127.0.0.1:$proxy_port/bench")
+kill "$sampler"; wait "$sampler" 2>/dev/null || true
+conn_max=$(sort -n "$t/conns" | tail -1)
+best_of3() { local b=1e9 x; for _ in 1 2 3; do x=$(seconds "$@"); b=$(echo "$x $b" | awk '{print ($1<$2)?$1:$2}'); done; echo "$b"; }
+t_live=$(best_of3 "$cli" -j 12 'file7*' "smb://127.0.0.1:$proxy_port/bench")
+t_indexed=$(best_of3 "$cli" --indexed 'file7*' "smb://127.0.0.1:$proxy_port/bench")
+n_live=$("$cli" -j 12 'file7*' "smb://127.0.0.1:$proxy_port/bench" 2>/dev/null | sort | md5sum)
+n_indexed=$("$cli" --indexed 'file7*' "smb://127.0.0.1:$proxy_port/bench" 2>/dev/null | sort | md5sum)
+[[ $n_live == "$n_indexed" ]] || echo "!! the indexed answer differs from the live one" >&2
+printf '== index at 1 ms: update %.2f s (at most %d connections at once); file7* live %.3f s, indexed %.3f s: %.0fx\n' \
+  "$t_update" "$conn_max" "$t_live" "$t_indexed" "$(echo "$t_live / $t_indexed" | bc -l)"
+unset XDG_CACHE_HOME
 
 # A host that drops packets: a listener whose accept queue is full.
 python3 - "$dead_port" <<'PY' &

@@ -29,14 +29,6 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
   return text;
 }
 
-// A CSV field, quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
 void WriteHost(TOutputFormat format, const TNetworkHost& host, std::FILE* out) {
   // Browsed names come from the network as bytes: JSON and CSV text stays valid UTF-8.
   const std::string name = LossyUtf8(host.BestName());

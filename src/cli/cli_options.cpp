@@ -75,6 +75,14 @@ const TCliOption kOptions[] = {
     {'A', "authentication-file", true,
      [](TCliOptions& o, const std::string&, const std::string& v) { o.AuthenticationFile = v; }},
     {0, "discover", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Discover = true; }},
+    {0, "update-index", false, [](TCliOptions& o, const std::string&, const std::string&) { o.UpdateIndex = true; }},
+    {0, "indexed", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Indexed = true; }},
+    {0, "index-status", false, [](TCliOptions& o, const std::string&, const std::string&) { o.IndexStatus = true; }},
+    {0, "forget-index", true,
+     [](TCliOptions& o, const std::string& n, const std::string& v) {
+       if (v.empty()) throw TUsageError(n + ": LOCATION is empty");
+       o.ForgetIndex = v;
+     }},
     {'h', "help", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Help = true; }},
     {0, "version", false, [](TCliOptions& o, const std::string&, const std::string&) { o.Version = true; }},
 };
@@ -199,6 +207,25 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
   if (options.Format != TOutputFormat::Plain && (options.Long || options.Print0))
     throw TUsageError(std::string(options.Long ? "--long" : "--print0") +
                       " does not go with --format json or csv");
+  if (options.UpdateIndex + options.Indexed + options.IndexStatus + !options.ForgetIndex.empty() > 1 ||
+      ((options.UpdateIndex || options.Indexed || options.IndexStatus || !options.ForgetIndex.empty()) &&
+       (options.Discover || !options.LoadFile.empty())))
+    throw TUsageError("--update-index, --indexed, --index-status and --forget-index go neither together "
+                      "nor with --discover or --load");
+  if (options.UpdateIndex) {
+    for (const std::string& location : positional) {
+      if (location.empty()) throw TUsageError("LOCATION is empty");
+      options.IndexLocations.push_back(FolderWithoutSeparator(location));
+      if (LooksLikeIpv4Range(location) && !ParseIpv4Range(location))
+        throw TUsageError("\"" + location + "\": an address range is a.b.c.d/16 to a.b.c.d/32");
+    }
+    return options;
+  }
+  if (options.IndexStatus || !options.ForgetIndex.empty()) {
+    if (!positional.empty()) throw TUsageError("unexpected argument \"" + positional[0] + "\"");
+    if (!options.ForgetIndex.empty()) options.ForgetIndex = FolderWithoutSeparator(options.ForgetIndex);
+    return options;
+  }
   if (options.Discover) {
     for (const std::string& range : positional) {
       if (!ParseIpv4Range(range))
@@ -228,6 +255,10 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
 
 std::string CliUsage() {
   return "Usage: lanternquest-cli [OPTIONS] PATTERN [LOCATION]\n"
+         "       lanternquest-cli --indexed [OPTIONS] PATTERN [LOCATION]\n"
+         "       lanternquest-cli --update-index [OPTIONS] [LOCATION...]\n"
+         "       lanternquest-cli --index-status [--format FORM]\n"
+         "       lanternquest-cli --forget-index LOCATION\n"
          "       lanternquest-cli --discover [RANGE...]\n"
          "Finds files whose names match PATTERN in LOCATION and every folder below it.\n"
          "\n"
@@ -272,6 +303,28 @@ std::string CliUsage() {
          "                          found it (wsd, mdns, netbios, connected, range);\n"
          "                          each RANGE given is probed as well; --format json\n"
          "                          or csv apply\n"
+         "      --update-index      build or refresh the index of each LOCATION (any\n"
+         "                          form above); with none, refresh every indexed\n"
+         "                          location. An update is a search of \"*\" with every\n"
+         "                          attribute; -j, -U, -A, --exclude, --one-file-system\n"
+         "                          and --format apply (without --exclude and\n"
+         "                          --one-file-system, a refresh keeps those the index\n"
+         "                          was made with). At most 4 connections go to one\n"
+         "                          server at a time. Exit status as a search's. A host,\n"
+         "                          share or folder that cannot be searched keeps its\n"
+         "                          entries from the previous index. Indexes are kept\n"
+         "                          in $XDG_CACHE_HOME/lanternquest/index (mode 0600)\n"
+         "      --indexed           answer the search from the index of LOCATION or of\n"
+         "                          an indexed location containing it, as the search\n"
+         "                          would have answered when the index was made; every\n"
+         "                          search option applies. A line on stderr names the\n"
+         "                          index and when it was made; exit status 2 when no\n"
+         "                          index covers LOCATION\n"
+         "      --index-status      one line per indexed location: entries, bytes on\n"
+         "                          disk, when it was updated, how long the update took,\n"
+         "                          places that could not be searched; --format json or\n"
+         "                          csv apply\n"
+         "      --forget-index LOCATION  remove the index of LOCATION\n"
          "  -h, --help              this text\n"
          "      --version           the program's version\n"
          "\n"

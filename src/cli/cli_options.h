@@ -43,6 +43,12 @@ struct TCliOptions {
   std::string AuthenticationFile;  // -A: smbclient's username/password/domain file
   bool Discover = false;        // --discover: list the network's machines instead of searching
   std::vector<std::string> DiscoverRanges;  // with --discover: address ranges to probe too
+  // The index (cli_index.h):
+  bool UpdateIndex = false;     // --update-index: build or refresh the indexes of
+  std::vector<std::string> IndexLocations;  // these locations (none: every indexed one)
+  bool Indexed = false;         // --indexed: answer the search from an index
+  bool IndexStatus = false;     // --index-status: one line per indexed location
+  std::string ForgetIndex;      // --forget-index: remove this location's index
 };
 
 // Parses argv (argv[0] is the program). Throws TUsageError. The pattern's masks are

@@ -48,14 +48,6 @@ bool HasTime(const TSearchResult& result) {
 }
 bool HasSize(const TSearchResult& result) { return result.DateTime != 0.0 && result.Size >= 0; }
 
-// A CSV field, quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
 void WriteLine(const std::string& line, std::FILE* out) {
   std::fwrite(line.data(), 1, line.size(), out);
 }
@@ -71,6 +63,13 @@ void SetText(nlohmann::ordered_json& object, const std::string& key, const std::
 }
 
 }  // namespace
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
 
 TOutputFormat ParseOutputFormat(const std::string& option, const std::string& text) {
   if (text == "plain") return TOutputFormat::Plain;

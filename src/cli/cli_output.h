@@ -40,6 +40,9 @@ void WriteCliError(TOutputFormat format, const std::string& message, std::FILE* 
 // One line of the search's error log on err: a JSON line under Json, else the line.
 void WriteLogLine(TOutputFormat format, const std::string& line, std::FILE* err);
 
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text);
+
 // Helpers of the forms above, exposed for their tests.
 bool IsValidUtf8(std::string_view bytes);
 // bytes with each byte of an invalid UTF-8 sequence replaced by U+FFFD.

@@ -10,6 +10,7 @@
 
 #include "cli/cli_discover.h"
 #include "cli/cli_files.h"
+#include "cli/cli_index.h"
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/cli_search.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
+    if (IsIndexCommand(options)) return RunCliIndex(options, stdout, stderr);
     if (options.Discover) return RunCliDiscover(options, stdout, stderr);
     if (!options.LoadFile.empty()) return RunCliLoad(options, stdout, stderr);
     return RunCliSearch(options, stdout, stderr);

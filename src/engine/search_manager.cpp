@@ -11,6 +11,23 @@
 namespace {
 // How long a destroying manager waits for a hand-off or a wake-up before it looks again.
 constexpr int kDestroyPumpMs = 50;
+
+// The server a task's work talks to, in lower case: the host of a UNC folder, or of the
+// server or share a network task lists; "" for local folders and for containers above
+// servers (workgroups, the entire network, address ranges), which no limit counts.
+std::string ServerOf(const TSearchTask& task) {
+  std::string name = task.Path;
+  if (name.empty() && task.NetResource) {
+    const uint32_t type = task.NetResource->dwDisplayType;
+    if (type != RESOURCEDISPLAYTYPE_SERVER && type != RESOURCEDISPLAYTYPE_SHARE) return {};
+    name = task.NetResource->lpRemoteName.value_or("");
+  }
+  if (name.size() < 3 || name.compare(0, 2, "\\\\") != 0) return {};
+  std::string server = name.substr(2, name.find('\\', 2) - 2);
+  for (char& c : server)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return server;
+}
 }
 
 TSearchManager::TSearchManager(TResultManager& resultStore, TLogger& errorLog)
@@ -68,13 +85,53 @@ void TSearchManager::AddTasks(std::vector<PSearchTask>& tasks) {
   StartWorkers();
 }
 
+PSearchTask TSearchManager::TakeNextTask(std::string& server) {
+  const int32_t limit = MaxPerServer.load();
+  if (limit <= 0) {
+    if (Queue.empty()) return nullptr;
+    PSearchTask task = std::move(Queue.front());
+    Queue.pop_front();
+    return task;
+  }
+  auto hasRoom = [&](const std::string& name) {
+    auto running = ServerWorkers.find(name);
+    return running == ServerWorkers.end() || running->second < limit;
+  };
+  auto oldest = PassedOver.end();
+  for (auto it = PassedOver.begin(); it != PassedOver.end(); ++it)
+    if (hasRoom(it->first) && (oldest == PassedOver.end() || it->second.front().Number < oldest->second.front().Number))
+      oldest = it;
+  if (oldest != PassedOver.end()) {
+    PSearchTask task = std::move(oldest->second.front().Task);
+    server = oldest->first;
+    oldest->second.pop_front();
+    if (oldest->second.empty()) PassedOver.erase(oldest);
+    --PassedOverCount;
+    return task;
+  }
+  while (!Queue.empty()) {
+    PSearchTask task = std::move(Queue.front());
+    Queue.pop_front();
+    std::string name = ServerOf(*task);
+    if (name.empty() || hasRoom(name)) {
+      server = std::move(name);
+      return task;
+    }
+    PassedOver[name].push_back({PassedOverNumber++, std::move(task)});
+    ++PassedOverCount;
+  }
+  return nullptr;
+}
+
 std::unique_ptr<TSearchThread> TSearchManager::TakeNextWorker() {
-  if (ActiveCount.load() >= std::max<int32_t>(1, MaxThreads.load()) || Queue.empty()) return nullptr;
-  PSearchTask task = std::move(Queue.front());
-  Queue.pop_front();
+  if (ActiveCount.load() >= std::max<int32_t>(1, MaxThreads.load())) return nullptr;
+  std::string server;
+  PSearchTask task = TakeNextTask(server);
+  if (!task) return nullptr;
   std::unique_ptr<TSearchThread> worker = CreateWorker(std::move(task));
   ActiveCount.fetch_add(1);
-  Threads.push_back(worker.get());
+  if (!server.empty()) ++ServerWorkers[server];
+  Threads.push_back({worker.get(), std::move(server)});
   return worker;
 }
 
@@ -87,8 +144,7 @@ void TSearchManager::StartWorkers() {
       worker.release();  // the pool job owns it now
     } catch (...) {
       // The worker never runs, so it is never counted out: undo the count.
-      Threads.pop_back();
-      ActiveCount.fetch_sub(1);
+      CountOut(Threads.size() - 1);
       --BusyRunners;
       PSearchTask back = worker->TakeTask();
       worker.reset();
@@ -99,6 +155,8 @@ void TSearchManager::StartWorkers() {
       }
       // Nothing runs that could start it later: give up this search so it can complete.
       Queue.clear();
+      PassedOver.clear();
+      PassedOverCount = 0;
       throw;
     }
   }
@@ -113,9 +171,9 @@ void TSearchManager::RunWorkers(TSearchThread* first) {
     bool finished = false;
     {
       TLockGuard lock(QueueLock);
-      auto found = std::find(Threads.begin(), Threads.end(), ended);
-      if (found != Threads.end()) Threads.erase(found);
-      ActiveCount.fetch_sub(1);
+      auto found = std::find_if(Threads.begin(), Threads.end(),
+                                [ended](const TRunning& running) { return running.Worker == ended; });
+      if (found != Threads.end()) CountOut(static_cast<size_t>(found - Threads.begin()));
       EndedCount.fetch_add(1, std::memory_order_relaxed);
       try {
         worker = TakeNextWorker();
@@ -123,7 +181,7 @@ void TSearchManager::RunWorkers(TSearchThread* first) {
         // The next worker could not be made: its task is lost, as when a worker cannot
         // be created for AddTask; the search goes on with the others.
       }
-      finished = ActiveCount.load() == 0 && Queue.empty();
+      finished = ActiveCount.load() == 0 && NothingWaits();
       if (finished) ++FinishesPending;
     }
     if (!finished) {
@@ -160,19 +218,32 @@ void TSearchManager::RunWorkers(TSearchThread* first) {
 
 void TSearchManager::Stop() {
   std::deque<PSearchTask> dropped;
+  std::map<std::string, std::deque<TPassedOver>> droppedPassedOver;
   {
     TLockGuard lock(QueueLock);
-    if (ActiveCount.load() == 0 && Queue.empty()) return;  // idle: nothing changes
+    if (ActiveCount.load() == 0 && NothingWaits()) return;  // idle: nothing changes
     Stopped = true;
     dropped.swap(Queue);
-    for (TSearchThread* worker : Threads) worker->Terminate();
+    droppedPassedOver.swap(PassedOver);
+    PassedOverCount = 0;
+    for (const TRunning& running : Threads) running.Worker->Terminate();
   }
   // The dropped tasks are freed here, outside the lock.
 }
 
 bool TSearchManager::IsFinished() const {
   TLockGuard lock(QueueLock);
-  return ActiveCount.load() == 0 && Queue.empty() && FinishesPending == 0;
+  return ActiveCount.load() == 0 && NothingWaits() && FinishesPending == 0;
+}
+
+void TSearchManager::CountOut(size_t index) {
+  TRunning& running = Threads[index];
+  if (!running.Server.empty()) {
+    auto count = ServerWorkers.find(running.Server);
+    if (count != ServerWorkers.end() && --count->second <= 0) ServerWorkers.erase(count);
+  }
+  Threads.erase(Threads.begin() + static_cast<std::ptrdiff_t>(index));
+  ActiveCount.fetch_sub(1);
 }
 
 void TSearchManager::DoThreadChange() {

@@ -24,13 +24,22 @@
 // destroyed, pumping UiThread() meanwhile; the result store and the error log must
 // outlive it.
 //
+// Politeness: with MaxPerServer above 0, at most that many workers run at once on tasks of
+// one server (its shares' folders, or the listing of its shares), however many threads
+// are free. A waiting task whose server is at its limit is passed over, and starts, in
+// its turn among that server's tasks, when one of the server's workers ends; tasks of
+// other servers and local folders start meanwhile. Each task is passed over at most once,
+// so a long queue of one busy server costs nothing per start.
+//
 // Locks: QueueLock, in the order written in os/ui_thread.h. It is held only
 // briefly and never while waiting for another thread or raising a notification.
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -62,6 +71,9 @@ class TSearchManager final : public TWorkerHost {
   // Most workers running at once (values below 1 count as 1). The page sets it before
   // every search; lowering it during a search only delays further starts.
   std::atomic<int32_t> MaxThreads{4};
+  // Most workers running at once on one server's tasks; 0 (the default): no limit. Set
+  // before a search starts, not during one.
+  std::atomic<int32_t> MaxPerServer{0};
 
   // Workers started and not yet counted out. Any thread.
   int32_t ActiveThreads() const { return ActiveCount.load(std::memory_order_acquire); }
@@ -102,13 +114,39 @@ class TSearchManager final : public TWorkerHost {
   // A pool thread's job: runs worker, then each next worker this thread takes on.
   void RunWorkers(TSearchThread* worker);
   std::unique_ptr<TSearchThread> CreateWorker(PSearchTask task);
+  // The oldest task that may start now, taken from the queue (null when none may): with a
+  // per-server limit, passed-over tasks of servers that have room come first (they are
+  // older than the queue's front), and the queue's tasks of full servers are passed over.
+  // server is set to the task's server when the limit counts it.
+  PSearchTask TakeNextTask(std::string& server) REQUIRES(QueueLock);
+  // Removes Threads[index], counting it out of ActiveCount and of its server.
+  void CountOut(size_t index) REQUIRES(QueueLock);
+  // Nothing waits to start: neither queued nor passed over.
+  bool NothingWaits() const REQUIRES(QueueLock) { return Queue.empty() && PassedOverCount == 0; }
+
+  // A running worker, and the server its task counts against ("" for none).
+  struct TRunning {
+    TSearchThread* Worker;
+    std::string Server;
+  };
+  // A task passed over because its server was at its limit, numbered in the order it was
+  // passed over (which is the queue's order).
+  struct TPassedOver {
+    uint64_t Number;
+    PSearchTask Task;
+  };
 
   TWorkerFactory WorkerFactory;
 
   // Owner: this manager. Guards the fields below it; order in os/ui_thread.h.
   mutable TLock QueueLock;
   std::deque<PSearchTask> Queue GUARDED_BY(QueueLock);        // owns the waiting tasks
-  std::vector<TSearchThread*> Threads GUARDED_BY(QueueLock);  // running, not owned
+  std::vector<TRunning> Threads GUARDED_BY(QueueLock);  // running workers, not owned
+  // Per server: its tasks passed over, oldest first; each older than Queue's front.
+  std::map<std::string, std::deque<TPassedOver>> PassedOver GUARDED_BY(QueueLock);
+  size_t PassedOverCount GUARDED_BY(QueueLock) = 0;      // tasks in PassedOver
+  uint64_t PassedOverNumber GUARDED_BY(QueueLock) = 0;   // the next TPassedOver::Number
+  std::map<std::string, int32_t> ServerWorkers GUARDED_BY(QueueLock);  // running, per server
   std::atomic<int32_t> ActiveCount{0};    // changed only under QueueLock
   std::atomic<uint64_t> EndedCount{0};    // changed only under QueueLock
   bool Stopped GUARDED_BY(QueueLock) = false;      // Stop holds until the next search

@@ -42,6 +42,20 @@ void TSearchThread::BufferResult(PSearchResult result) {
 
 void TSearchThread::FlushResults(bool wait) {
   if (BufferCount == 0) return;
+  if (ResultStore.Sink) {
+    const int32_t count = BufferCount;
+    BufferCount = 0;  // the slots are the sink's to empty, even when it throws
+    struct TEmptyOnExit {
+      std::vector<PSearchResult>& Slots;
+      int32_t Count;
+      ~TEmptyOnExit() {
+        for (int32_t i = 0; i < Count; ++i) Slots[static_cast<size_t>(i)].reset();
+      }
+    } empty{Buffer, count};
+    ResultStore.Sink(count, Buffer.data());
+    Manager.RaiseResultsChanged();
+    return;
+  }
   if (!ResultStore.Lock.WaitFor(wait ? INFINITE : kDeliveryAttemptMs)) return;
   {
     struct TReleaseOnExit {

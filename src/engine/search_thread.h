@@ -58,7 +58,8 @@ class TSearchThread {
   // Delivers the batch: takes the store's Lock (waiting at most 20 ms, or without limit
   // when wait is true; on a time-out the batch stays and is offered again later), moves
   // the batch into the store, releases Lock and raises the store's Changed. An empty
-  // batch changes nothing and raises nothing.
+  // batch changes nothing and raises nothing. A store with a Sink gets no batch: the sink
+  // takes it at once, without Lock, and the store's Changed is raised as after a delivery.
   void FlushResults(bool wait);
 
   PSearchTask Task;                 // owned; freed by the destructor

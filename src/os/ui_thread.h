@@ -17,9 +17,9 @@
 //   hand-off call lock (TDirectUiThread::CallLock; on a real UI thread, "a handed-off call
 //   is running") -> the search manager's QueueLock -> the worker pool's Lock.
 // Leaves, taken with none of the locks above them held and holding nothing while taken:
-//   the result store's RESULT_MUTEX, the error log's LogLock, the hand-offs' own queue
-//   locks, and the locks private to one platform object (the named-mutex registry, the
-//   SMB client's). No lock is held while a worker raises a notification or calls
+//   the result store's RESULT_MUTEX, the error log's LogLock, an index writer's Lock
+//   (index/index_writer.h), the hand-offs' own queue locks, and the locks private to one
+//   platform object (the named-mutex registry, the SMB client's). No lock is held while a worker raises a notification or calls
 //   InvokeAndWait.
 //
 // Deadlock hazard: a thread that waits for workers (a search manager being destroyed)

@@ -42,8 +42,16 @@ class TLogger {
 
   size_t Count() const { return Lines.Count(); }
   const std::string& Line(size_t index) const { return Lines.At(index); }
+  // What line index is about: the error code and the remote name of the place as its
+  // resource named it (\\server, \\server\share, a folder's UNC name; "" for none).
+  struct TPlace {
+    uint32_t ErrorCode = 0;
+    std::string Name;
+  };
+  const TPlace& Place(size_t index) const { return Places.At(index); }
 
  private:
   std::mutex LogLock;                 // owner: this log; serialises AddError
   TStableList<std::string> Lines;     // appended under LogLock; read without it (see above)
+  TStableList<TPlace> Places;         // one per line, appended before it under LogLock
 };

@@ -49,6 +49,14 @@ class TResultManager {
   // then leave Size and DateTime at 0 and the read-only bit clear unless the filter had
   // to read them anyway. Set before a search starts, not during one.
   bool DetailsWanted = true;
+  // When set, a search's workers hand every batch to Sink instead of delivering it here,
+  // and the store stays empty: a consumer that writes results away (an index being
+  // built) needs no millions of records in memory. Sink takes the records it wants out of
+  // the slots (count slots from items; null slots are to be skipped). It runs on the
+  // delivering worker with no lock held (Lock is not taken for it), and calls from
+  // several workers may overlap: the sink serialises what it shares. Set before a
+  // search starts, not during one.
+  std::function<void(int32_t count, PSearchResult* items)> Sink;
 
   // Number of records. Any thread.
   size_t Count() const { return Results.Count(); }

@@ -1,6 +1,7 @@
 // The search manager's pool with workers held at a gate: how many start, in what order,
 // what Stop frees, and that destroying a manager mid-search waits for every worker.
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <system_error>
 
@@ -16,6 +17,8 @@ struct TGate {
   std::vector<std::string> CreationOrder;  // tasks in the order workers were made for them
   std::vector<std::string> StartOrder;     // in the order the workers' runs began
   int Created = 0, Running = 0, MostRunning = 0, Releases = 0;
+  // Per server of a UNC task ("\\\\host" in lower case): running now, most at once.
+  std::map<std::string, int> RunningOn, MostOn;
   bool OpenAll = false;
   bool AddChildOnRelease = false;
   // No test here makes this many workers: past it, a manager that keeps starting
@@ -51,13 +54,22 @@ class TGateWorker final : public TSearchThread {
       std::unique_lock<std::mutex> lock(Gate.Lock);
       Gate.StartOrder.push_back(Task->Path);
       Gate.MostRunning = std::max(Gate.MostRunning, ++Gate.Running);
+      const std::string server = Server();
+      if (!server.empty()) Gate.MostOn[server] = std::max(Gate.MostOn[server], ++Gate.RunningOn[server]);
       Gate.Changed.notify_all();
       Gate.Changed.wait(lock, [&] { return Gate.OpenAll || Gate.Releases > 0; });
       if (!Gate.OpenAll) --Gate.Releases;
       --Gate.Running;
+      if (!server.empty()) --Gate.RunningOn[server];
       addChild = Gate.AddChildOnRelease && Gate.Created < TGate::kMostWorkers;
     }
     if (addChild) Manager.AddTask(TSearchRig::Task(Task->Path + "/child", "*"));
+  }
+  std::string Server() const {
+    if (Task->Path.rfind("\\\\", 0) != 0) return {};
+    std::string server = Task->Path.substr(0, Task->Path.find('\\', 2));
+    for (char& c : server) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return server;
   }
 
  private:
@@ -164,6 +176,34 @@ TEST_P(ManagerTest, RecoversWhenNoWorkerThreadCanStart) {
   Gate.Open();
   Rig.WaitUntilFinished();
   EXPECT_EQ(Gate.StartOrder, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(Rig.Manager->ActiveThreads(), 0);
+}
+
+// With a per-server limit, a server's tasks wait for one of its own workers to end while
+// other servers and local folders use the free threads; each server's tasks still start
+// in queue order, whatever the letter case of its name.
+TEST_P(ManagerTest, PerServerLimitLeavesRoomForOtherServersAndKeepsOrder) {
+  Rig.Manager->MaxThreads = 12;
+  Rig.Manager->MaxPerServer = 4;
+  std::vector<std::string> alpha;
+  for (int i = 0; i < 10; ++i) alpha.push_back(std::string(i % 2 ? "\\\\ALPHA" : "\\\\alpha") + "\\s\\d" + std::to_string(i));
+  for (const std::string& path : alpha) Rig.Manager->AddTask(TSearchRig::Task(path, "*"));
+  for (int i = 0; i < 3; ++i) Rig.Manager->AddTask(TSearchRig::Task("\\\\beta\\s\\d" + std::to_string(i), "*"));
+  Rig.Manager->AddTask(TSearchRig::Task("local", "*"));
+  Gate.WaitForStarts(8);  // four of alpha, the three of beta, the local folder
+  {
+    std::lock_guard<std::mutex> lock(Gate.Lock);
+    EXPECT_EQ(Gate.Created, 8);
+  }
+  Gate.Open();
+  Rig.WaitUntilFinished();
+  std::vector<std::string> alphaStarts;
+  for (const std::string& path : Gate.CreationOrder)
+    if (path.find("lpha") != std::string::npos || path.find("LPHA") != std::string::npos) alphaStarts.push_back(path);
+  EXPECT_EQ(alphaStarts, alpha);
+  EXPECT_EQ(Gate.MostOn["\\\\alpha"], 4);
+  EXPECT_EQ(Gate.MostOn["\\\\beta"], 3);
+  EXPECT_EQ(Gate.StartOrder.size(), 14u);
   EXPECT_EQ(Rig.Manager->ActiveThreads(), 0);
 }
 
