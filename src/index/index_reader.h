@@ -43,9 +43,9 @@ class TIndexReader {
   // location's own section when none is nearer.
   const TIndexSection& SectionOf(std::string_view folder) const;
 
-  // Whether the index holds location: the location itself, a folder the crawl listed
-  // (its own or one below it), or, for a container index, a server or share with a
-  // root in it.
+  // Whether the index holds location: the location itself or one inside it, a folder
+  // the crawl listed, or, for a container index, a place in or above one of its roots (a
+  // server whose shares it holds, a folder on such a share).
   bool HoldsLocation(std::string_view location) const;
 
   // Calls visit for every folder that the crawl listed in or below location (the

@@ -111,7 +111,7 @@ void RemoveDeadWritersTemps(const std::string& folder) {
 
 }  // namespace
 
-TAtomicFile::TAtomicFile(const std::string& targetName)
+TAtomicFile::TAtomicFile(const std::string& targetName, int fileMode)
     : Target(ResolveLinks(targetName)) {
   struct stat info{};
   const bool exists = stat(Target.c_str(), &info) == 0;
@@ -142,6 +142,7 @@ TAtomicFile::TAtomicFile(const std::string& targetName)
   // A replaced file keeps its permissions: a private file must not become readable to
   // others by being saved again. Failing that, it gets the default a new file would.
   if (exists) fchmod(Fd, info.st_mode & 07777);
+  if (fileMode >= 0) fchmod(Fd, static_cast<mode_t>(fileMode) & 07777);
 }
 
 // Makes a fresh hidden file beside the target, open in Fd and named TempName. An

@@ -41,8 +41,9 @@ class TAtomicFileError : public std::runtime_error {
 class TAtomicFile {
  public:
   // Checks the target and creates the temporary file beside it, with the target's
-  // permissions when it exists (0666 less the umask otherwise). Throws Replace or Create.
-  explicit TAtomicFile(const std::string& targetName);
+  // permissions when it exists (0666 less the umask otherwise), or exactly fileMode when
+  // that is given (not negative). Throws Replace or Create.
+  explicit TAtomicFile(const std::string& targetName, int fileMode = -1);
   // Removes the temporary file unless Commit succeeded.
   ~TAtomicFile();
   TAtomicFile(const TAtomicFile&) = delete;
