@@ -32,6 +32,10 @@
 #include "shell/conn_dialog.h"
 #include "shell/html_help.h"
 #include "shell/icons.h"
+#include "shell/index_refresh.h"
+#include "page/index_shelf.h"
+#include "page/index_typing.h"
+#include "settings/index_settings.h"
 #include "shell/options_dialog.h"
 #include "shell/about_box.h"
 #include "shell/search_tab.h"
@@ -110,6 +114,17 @@ TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
   TrayIcon->SetTip(QString::fromLatin1(kAppTitle));
   TrayIcon->SetMenu(pupTray.get());
   TrayIcon->SetMinimizeToTrayQuery([] { return ProgramOptions().MinimazeToTray; });
+  // 7. The indexed locations, refreshed in the background; a search of the user comes first.
+  IndexPanel = new QLabel(StatusBar);
+  StatusBar->addPermanentWidget(IndexPanel);
+  IndexRefresh = std::make_unique<TIndexRefresh>(IndexShelf());
+  IndexRefresh->SetUserSearchQuery([this] {
+    for (int i = 0; i < PageCount(); ++i)
+      if (Page(i) != nullptr && Page(i)->Searching()) return true;
+    return false;
+  });
+  connect(IndexRefresh.get(), &TIndexRefresh::Changed, this, [this] { RefreshIndexStatus(); });
+  IndexRefresh->SetSettings(LoadIndexSettings());
 
   qApp->installEventFilter(this);
 }
@@ -389,6 +404,19 @@ void TMainWindow::RefreshStatus() {
                            QString::number(page->ResultRowCount()));
   StatusPanels[0]->setText(QString::fromLatin1(kActiveThreadsPanel) +
                            QString::number(page->ActiveThreadCount()));
+  RefreshIndexStatus();
+}
+
+void TMainWindow::RefreshIndexStatus() {
+  if (!IndexRefresh) return;
+  IndexRefresh->UserSearchMayHaveChanged();
+  TSearchPage* page = ActivePage();
+  IndexPanel->setText(IndexPanelText(page != nullptr ? page->IndexTyping().StatusText() : QString(), *IndexRefresh));
+  if (!TrayIcon) return;
+  const QString tip = IndexTrayTip(QString::fromLatin1(kAppTitle), *IndexRefresh);
+  if (tip == TrayIcon->Tip()) return;
+  TrayIcon->SetTip(tip);
+  if (TrayIcon->IconShown()) TrayIcon->AddIcon(ApplicationIcon(), 0);
 }
 
 void TMainWindow::PagePatternChange(QComboBox* sender) {
@@ -516,6 +544,8 @@ void TMainWindow::SaveSettingsOnce() {
 
 bool TMainWindow::FinishRun(int timeoutMs) {
   SaveSettingsOnce();
+  // An update ended now leaves the previous index as it was.
+  if (IndexRefresh) IndexRefresh->Shutdown();
   for (int i = 0; i < PageCount(); ++i)
     if (TSearchPage* page = Page(i)) page->ShutDown();
   StopAllSearches();
@@ -539,6 +569,7 @@ void TMainWindow::actOptionsExecute() {
   UpdateActions();
   {
     TOptionsDialog dialog(this, page->Setting());
+    dialog.AddIndexTab(*IndexRefresh);
     dialog.exec();
   }
   OptionsOpen = false;
