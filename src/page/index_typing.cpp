@@ -62,17 +62,30 @@ void TIndexQueryThread::Abandon() {
   IsBusy = false;
 }
 
+void TIndexQueryThread::Dispose(std::unique_ptr<TSortedList<TSearchResult>> records) {
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    Disposals.push_back(std::move(records));
+  }
+  Asked.notify_one();
+}
+
 void TIndexQueryThread::Work() {
   for (;;) {
     TRequest request;
+    std::vector<std::unique_ptr<TSortedList<TSearchResult>>> disposals;
     {
       std::unique_lock<std::mutex> lock(Lock);
-      Asked.wait(lock, [this] { return Quit || Pending.has_value(); });
-      if (Quit) return;
-      request = std::move(*Pending);
-      Pending.reset();
+      Asked.wait(lock, [this] { return Quit || Pending.has_value() || !Disposals.empty(); });
+      disposals.swap(Disposals);
+      if (Quit) return;  // what is left to free goes with this object, after the join
+      if (Pending) {
+        request = std::move(*Pending);
+        Pending.reset();
+      }
     }
-    Answer(request);
+    disposals.clear();
+    if (request.Index) Answer(request);
   }
 }
 
@@ -163,6 +176,9 @@ void TIndexTyping::LiveSearchStarts() {
 void TIndexTyping::ClearOnce() {
   if (Cleared) return;
   Cleared = true;
+  // The view lets go of the rows first; the records are freed on the query thread.
+  Page.ResultModel().SetRowCount(0);
+  Thread->Dispose(Page.ResultStore().TakeAll());
   Page.ClearResultsAndLog();
   Status = PendingStatus;
 }

@@ -33,6 +33,7 @@
 #include "engine/search_task.h"
 #include "index/index_reader.h"
 #include "results/search_result.h"
+#include "results/sorted_list.h"
 
 class TSearchPage;
 
@@ -58,6 +59,9 @@ class TIndexQueryThread : public QObject {
   void Abandon();
   // A query was asked for and has not reported its end.
   bool Busy() const { return IsBusy; }
+  // Frees records on the query thread, between queries: freeing a large answer would
+  // hold up the UI thread.
+  void Dispose(std::unique_ptr<TSortedList<TSearchResult>> records);
 
  private:
   struct TRequest {
@@ -70,9 +74,10 @@ class TIndexQueryThread : public QObject {
   void Answer(const TRequest& request);
   void Post(uint64_t generation, std::vector<PSearchResult>&& batch);
 
-  std::mutex Lock;  // a leaf: guards Pending and Quit
+  std::mutex Lock;  // a leaf: guards Pending, Disposals and Quit
   std::condition_variable Asked;
   std::optional<TRequest> Pending;
+  std::vector<std::unique_ptr<TSortedList<TSearchResult>>> Disposals;
   bool Quit = false;
   std::atomic<uint64_t> Current{0};  // the generation whose results are wanted
   bool IsBusy = false;               // UI thread only

@@ -32,6 +32,12 @@ void TResultManager::Changed() {
 
 void TResultManager::Clear() { Results.Clear(); }
 
+std::unique_ptr<TSortedList<TSearchResult>> TResultManager::TakeAll() {
+  auto taken = std::make_unique<TSortedList<TSearchResult>>();
+  taken->Swap(Results);
+  return taken;
+}
+
 void TResultManager::Sort() {
   const int32_t key = SortKey;
   const int32_t column = key < 0 ? -key : key;

@@ -54,6 +54,8 @@ class TIndexRefresh : public QObject {
   explicit TIndexRefresh(TIndexShelf& shelf, QString cliProgram = QString(), QObject* parent = nullptr);
   // Shutdown.
   ~TIndexRefresh() override;
+  // The command-line program for the updates that start from now on.
+  void SetProgram(QString cliProgram) { Program = std::move(cliProgram); }
 
   // The locations and the interval; states of new locations are read from their indexes.
   // An update of a location no longer listed is stopped. Starts what is due.

@@ -342,6 +342,10 @@ void TMainWindow::actNewPageExecute() {
     page->SetPatternItems(InputHistory);
     page->SetFileMaskGroups(FileMaskGroups);
     connect(page, &TSearchPage::ActionsUpdated, this, [this] { ScheduleUpdateActions(); });
+    // A search that starts makes a background index update yield at once.
+    connect(page, &TSearchPage::ActionsUpdated, this, [this] {
+      if (IndexRefresh) IndexRefresh->UserSearchMayHaveChanged();
+    });
     pgcMain->setCurrentWidget(sheet);
     PageChange();
   } catch (const std::exception&) {
