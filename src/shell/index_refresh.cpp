@@ -30,6 +30,13 @@ constexpr int kStopWaitMs = 3000;
 
 int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
+// A line of the command's standard error without its program-name prefix.
+std::string CommandLine(const QByteArray& raw) {
+  std::string line = raw.trimmed().toStdString();
+  if (line.rfind(kCliPrefix, 0) == 0) line.erase(0, std::char_traits<char>::length(kCliPrefix));
+  return line;
+}
+
 // Runs in the child between fork and exec: only calls that are safe there. Every thread
 // the crawl starts later inherits these.
 void LowerChildPriority() {
@@ -176,8 +183,7 @@ void TIndexRefresh::StartUpdate(const std::string& location) {
   Process->setChildProcessModifier(LowerChildPriority);
   connect(Process, &QProcess::readyReadStandardError, this, [this] {
     while (Process->canReadLine()) {
-      std::string line = Process->readLine().trimmed().toStdString();
-      if (line.rfind(kCliPrefix, 0) == 0) line.erase(0, std::char_traits<char>::length(kCliPrefix));
+      std::string line = CommandLine(Process->readLine());
       if (line.empty()) continue;
       Lines.push_back(std::move(line));
       if (Lines.size() > kLinesKept) Lines.erase(Lines.begin());
@@ -203,9 +209,7 @@ void TIndexRefresh::UpdateFinished(int exitCode, bool crashed) {
   Paused = false;
   const QByteArray rest = ended->readAllStandardError();
   for (const QByteArray& raw : rest.split('\n')) {
-    std::string line = raw.trimmed().toStdString();
-    if (line.rfind(kCliPrefix, 0) == 0) line.erase(0, std::char_traits<char>::length(kCliPrefix));
-    if (!line.empty()) Lines.push_back(std::move(line));
+    if (std::string line = CommandLine(raw); !line.empty()) Lines.push_back(std::move(line));
   }
   const QString startError = ended->error() == QProcess::FailedToStart ? ended->errorString() : QString();
   ended->deleteLater();
