@@ -140,15 +140,8 @@ int Synth(uint64_t count, const std::string& file) {
     std::snprintf(name, sizeof name, "dir%05llu", static_cast<unsigned long long>(i));
     paths.push_back(paths[random() % paths.size()] + name + "/");
   }
-  std::vector<std::vector<std::string>> files(paths.size());
   double inWriter = 0;
   const double now = 45000.5;
-  std::vector<TIndexEntry> entries;
-  char name[32];
-  for (uint64_t i = 0; i + folders < count; ++i) {
-    std::snprintf(name, sizeof name, "file%06llu.%s", static_cast<unsigned long long>(i), kExtensions[random() % 8]);
-    files[random() % paths.size()].emplace_back(name);
-  }
   for (size_t f = 1; f < paths.size(); ++f) {
     // The folder itself as an entry of its parent.
     const std::string& path = paths[f];
@@ -159,13 +152,28 @@ int Synth(uint64_t count, const std::string& file) {
     writer.AddEntries(parent, std::span<const TIndexEntry>(&entry, 1));
     inWriter += ThreadCpuSeconds() - t;
   }
+  // Each file goes to a random folder, as make_tree.py puts them; then each folder's
+  // files are handed over in one batch, as a crawl's worker delivers a folder.
+  const uint64_t files = count - folders;
+  std::vector<uint32_t> perFolder(paths.size(), 0);
+  for (uint64_t i = 0; i < files; ++i) ++perFolder[random() % paths.size()];
+  std::vector<std::string> names;
+  std::vector<TIndexEntry> entries;
+  char name[32];
+  uint64_t next = 0;
   for (size_t f = 0; f < paths.size(); ++f) {
+    names.clear();
     entries.clear();
-    for (const std::string& n : files[f]) entries.push_back({n, static_cast<int64_t>(n.size() * 100), now, kAttrArchive});
+    for (uint32_t i = 0; i < perFolder[f]; ++i, ++next) {
+      std::snprintf(name, sizeof name, "file%06llu.%s", static_cast<unsigned long long>(next), kExtensions[random() % 8]);
+      names.emplace_back(name);
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+      entries.push_back({names[i], static_cast<int64_t>(i % 5000), now, kAttrArchive});
+    if (entries.empty()) continue;
     const double t = ThreadCpuSeconds();
-    if (!entries.empty()) writer.AddEntries(paths[f], entries);
+    writer.AddEntries(paths[f], entries);
     inWriter += ThreadCpuSeconds() - t;
-    std::vector<std::string>().swap(files[f]);
   }
   const auto commit = std::chrono::steady_clock::now();
   writer.Commit();

@@ -71,7 +71,7 @@ check_lock_annotations() {
 # input that crashes a target (or runs past 10 s) fails the run and is kept in
 # build-fuzz/crashes.
 run_fuzzers() {
-  local start=$SECONDS dir=build-fuzz targets=(fuzz_result_file fuzz_settings_file fuzz_masks fuzz_wsd_message)
+  local start=$SECONDS dir=build-fuzz targets=(fuzz_result_file fuzz_settings_file fuzz_masks fuzz_wsd_message fuzz_index_file)
   if ! command -v clang++ >/dev/null; then
     summaries+=("fuzzing: skipped, no clang")
     return

@@ -3,13 +3,14 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <span>
 
 #include "discovery/host_discovery.h"
+#include "engine/file_thread.h"
 #include "engine/search_manager.h"
+#include "engine/wnet_thread.h"
 #include "index/index_location.h"
 #include "index/index_writer.h"
 #include "network/folder_listing.h"
@@ -20,6 +21,9 @@
 #include "results/result_manager.h"
 
 namespace {
+
+// How long the crawl's thread waits for a hand-off before it looks again.
+constexpr int kPumpMs = 50;
 
 // A log line that says the search left a folder out on purpose, as any live search of
 // the location does: nothing is missing from the index there.
@@ -47,6 +51,45 @@ class TFirstFailure {
   std::string Line;  // guarded by Lock
   std::atomic<bool> Failed{false};
 };
+
+// Whether path is the first folder of a share: \\server\share, nothing below.
+bool IsShareRoot(const std::string& path) {
+  if (path.size() < 5 || path.compare(0, 2, "\\\\") != 0) return false;
+  const size_t share = path.find('\\', 2);
+  return share != std::string::npos && share + 1 < path.size() && path.find('\\', share + 1) == std::string::npos;
+}
+
+// The walk of a share's first folder. A search says nothing when a share cannot be
+// listed (the server refuses it, or went away after listing its shares); a crawl must
+// know, or the share's entries would vanish from the index: such a share gets a line
+// in the log, naming it. A share that lists is walked as any folder.
+class TShareRootWorker final : public TSearchThread {
+ public:
+  using TSearchThread::TSearchThread;
+
+ protected:
+  void Run() override {
+    if (!OpenDirListing(Task->Path)) {
+      const uint32_t code = NetErrorFromErrno(errno);
+      NETRESOURCEA resource;
+      resource.lpProvider = kSmbProviderName;
+      resource.lpRemoteName = Task->Path;
+      ErrorLog.AddError(code != NO_ERROR ? code : ERROR_BAD_NET_NAME, resource);
+      Manager.RaiseLogChanged();
+      return;
+    }
+    TFileThread walk(Manager, std::move(Task), ResultStore, ErrorLog);
+    if (!Terminated()) walk.Execute();
+  }
+};
+
+// The crawl's workers: a search's, with share roots checked as above.
+std::unique_ptr<TSearchThread> CreateCrawlWorker(TSearchManager& manager, PSearchTask task) {
+  if (task->Path.empty()) return CreateWNetThread(manager, std::move(task), manager.ResultStore, manager.ErrorLog);
+  if (IsShareRoot(task->Path))
+    return std::make_unique<TShareRootWorker>(manager, std::move(task), manager.ResultStore, manager.ErrorLog);
+  return std::make_unique<TFileThread>(manager, std::move(task), manager.ResultStore, manager.ErrorLog);
+}
 
 }  // namespace
 
@@ -115,28 +158,24 @@ TCrawlOutcome TIndexCrawl::Run(PSearchTask root) {
       if (OnLogLine) OnLogLine(log->Line(linesForwarded));
   };
 
-  std::mutex doneLock;  // a leaf lock: guards done
-  std::condition_variable doneSignal;
-  bool done = false;
+  std::atomic<bool> done{false};  // set in a hand-off, read by the pumping loop below
   {
     TSearchManager manager(store, errorLog);
     manager.MaxThreads = Options.Threads;
     manager.MaxPerServer = Options.MaxPerServer;
+    manager.SetWorkerFactory(CreateCrawlWorker);
     manager.OnThreadChange = [&](TSearchManager* sender) {
       if (OnProgress) OnProgress(sender->EndedWorkers(), writer->Added(), sender->ActiveThreads());
       if (writeFailure.Any() || StopAsked.load()) sender->Stop();
-      if (!sender->IsFinished()) return;
-      std::lock_guard<std::mutex> lock(doneLock);
-      done = true;
-      doneSignal.notify_all();
+      if (sender->IsFinished()) done.store(true);
     };
     root->Criteria() = Criteria(Options);
     manager.AddTask(std::move(root));
-    std::unique_lock<std::mutex> lock(doneLock);
-    doneSignal.wait(lock, [&] { return done; });
+    // This thread serves the hand-off: the workers' notifications run here.
+    while (!done.load()) UiThread().PumpUiCalls(kPumpMs);
     // Destroying the manager waits until every worker is gone.
   }
-  UiThread().InvokeAndWait([&] { errorLog.Changed(); });
+  errorLog.Changed();  // the lines not yet forwarded; no worker is left to add one
 
   for (size_t i = 0; i < errorLog.Count(); ++i) {
     const std::string& line = errorLog.Line(i);

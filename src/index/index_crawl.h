@@ -6,7 +6,8 @@
 // the index writer, so memory holds one batch per worker, not millions of records.
 //
 // Every place the search could not reach (a line of its error log naming a server, a
-// share or a folder; the whole location when the line names none) keeps the previous
+// share or a folder; the whole location when the line names none; unlike a search, a
+// crawl logs a share whose first folder cannot be listed) keeps the previous
 // index's entries there, with their old date, and its line is in the new index's log:
 // nothing indexed vanishes because a server was off. Loop cuts and names too long are
 // logged but carry nothing over: a live search leaves those folders out as well.
@@ -19,8 +20,9 @@
 // cannot be listed at all, or a stop leaves the previous index as it was.
 //
 // Threads: Run on the thread that UiThread() serves (the caller installs a hand-off, as
-// the command-line program does for a search); OnProgress and OnLogLine run inside the
-// hand-off, never two at once. Stop from any thread.
+// the command-line program does for a search); it pumps the hand-off until the search
+// has ended. OnProgress and OnLogLine run inside the hand-off, never two at once. Stop
+// from any thread.
 #include <atomic>
 #include <cstdint>
 #include <functional>

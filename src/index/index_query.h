@@ -52,8 +52,9 @@ class TIndexQuery {
   // out; the batch is cleared after each call). Results of one folder share one Path.
   // threads: the most threads that scan (0: one per core, at most 4; 1: none besides the
   // caller). Returns the number of results. Throws TIndexError (Damaged) when the names
-  // it scans fail their checksum, before any result was delivered; an exception thrown
-  // by deliver ends the run and is passed on.
+  // it scans fail their checksum (before any result was delivered) or a block of detail
+  // records it reads fails its own (results before it may have been delivered); an
+  // exception thrown by deliver ends the run and is passed on.
   uint64_t Run(const TDeliver& deliver, unsigned threads = 0) const;
 
   // Counts the results without building them.

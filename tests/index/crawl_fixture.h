@@ -17,6 +17,8 @@
 #include "index/index_crawl.h"
 #include "index/index_query.h"
 #include "index/index_reader.h"
+#include "smb/smb_client.h"
+#include "support/smbd_harness.h"
 
 // One result, every field: full name, size, date-time (NaN compares equal to NaN by its
 // text), attributes.
@@ -92,4 +94,16 @@ inline TRecords IndexedSearch(const TIndexCatalog& catalog, const std::string& l
 // Every entry the index of location holds: the answer to "*" with every attribute.
 inline TRecords Everything(const TIndexCatalog& catalog, const std::string& location) {
   return IndexedSearch(catalog, location, TIndexCrawl::Criteria({}), location);
+}
+
+// The loopback smbd of this test program, started by its first user, stopped at exit.
+inline TSmbdHarness* IndexTestServer() {
+  static std::unique_ptr<TSmbdHarness> server = [] {
+    TSmbClientOptions options;
+    options.Interfaces = "127.0.0.1/8";
+    options.NameResolveOrder = "host";
+    SmbInitialize(options);
+    return std::make_unique<TSmbdHarness>(14571);
+  }();
+  return server.get();
 }

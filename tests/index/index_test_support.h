@@ -15,22 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/search_fixture.h"
 #include "index/index_reader.h"
 #include "index/index_writer.h"
 
-class TIndexTemp {
- public:
-  TIndexTemp() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lq-index-XXXXXX").string();
-    Root = mkdtemp(pattern.data());
-  }
-  ~TIndexTemp() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Root, ignored);
-  }
-  std::string Path(const std::string& name) const { return Root + "/" + name; }
-  std::string Root;
-};
+// A temporary folder removed at the end (the engine tests' one).
+using TIndexTemp = TTempTree;
 
 struct TFolderEntries {
   std::string Folder;  // ending with its separator

@@ -13,8 +13,6 @@
 #include "crawl_fixture.h"
 #include "os/net_errors.h"
 #include "os/netresource.h"
-#include "smb/smb_client.h"
-#include "support/smbd_harness.h"
 
 namespace {
 
@@ -180,17 +178,6 @@ TEST(IndexUpdate, AFolderThatCannotBeListedKeepsThePreviousIndex) {
   EXPECT_EQ(Names(Everything(folder.Catalog, location)), std::set<std::string>{location + "/x.txt"});
 }
 
-// The share's own server for this program, on loopback.
-TSmbdHarness* CrawlServer() {
-  static std::unique_ptr<TSmbdHarness> server = [] {
-    TSmbClientOptions options;
-    options.Interfaces = "127.0.0.1/8";
-    options.NameResolveOrder = "host";
-    SmbInitialize(options);
-    return std::make_unique<TSmbdHarness>(14591);
-  }();
-  return server.get();
-}
 
 PSearchTask ServerTask() {
   auto task = std::make_unique<TSearchTask>();
@@ -209,7 +196,7 @@ PSearchTask ServerTask() {
 // the update that found them, its line is in the log, and the share's entries come back
 // fresh once it can be listed again. The other shares are updated meanwhile.
 TEST(IndexUpdate, AFailingShareKeepsItsEntriesAndTheirDate) {
-  TSmbdHarness* server = CrawlServer();
+  TSmbdHarness* server = IndexTestServer();
   if (server->Failed()) GTEST_SKIP() << "no test smbd: " << server->Error();
   TIndexFolder folder;
   const std::string location = TSmbdHarness::Unc();

@@ -23,7 +23,7 @@ std::vector<TFolderEntries> OddTree() {
       {"/r/",
        {{"plain.txt", 0, t, kAttrArchive},
         {"\xff\xfe-not-utf8", 1, t, 0},
-        {std::string("ctl\x01\x1b\n\t", 7), 65535, t, kAttrHidden},
+        {std::string_view("ctl\x01\x1b\n\t", 7), 65535, t, kAttrHidden},
         {"d", 0, t, kAttrDirectory},
         {"big", 5'000'000'000LL, t, kAttrReadOnly},
         {"unreadable", -1, std::numeric_limits<double>::quiet_NaN(), 0},

@@ -9,8 +9,6 @@
 #include <random>
 
 #include "crawl_fixture.h"
-#include "smb/smb_client.h"
-#include "support/smbd_harness.h"
 
 namespace {
 
@@ -150,22 +148,9 @@ TEST(SameAnswers, LocalTreeWithOddNamesAndLongPaths) {
   ExpectSameAnswers(folder.Catalog, tree.Root, FolderTask, {tree.Root, tree.Path("sub0"), tree.Path("deep")}, 60);
 }
 
-// The share's own server for this program, on loopback.
-TSmbdHarness* ShareServer() {
-  static std::unique_ptr<TSmbdHarness> server = [] {
-    TSmbClientOptions options;
-    options.Interfaces = "127.0.0.1/8";
-    options.NameResolveOrder = "host";
-    SmbInitialize(options);
-    return std::make_unique<TSmbdHarness>(14571);
-  }();
-  return server.get();
-}
-
-PSearchTask ShareTask(const std::string& path) { return FolderTask(path); }
 
 TEST(SameAnswers, ShareOfTheTestServer) {
-  TSmbdHarness* server = ShareServer();
+  TSmbdHarness* server = IndexTestServer();
   if (server->Failed()) GTEST_SKIP() << "no test smbd: " << server->Error();
   TIndexFolder folder;
   const std::string local = server->PublicDir() + "/same";
@@ -174,8 +159,8 @@ TEST(SameAnswers, ShareOfTheTestServer) {
   const std::string location = TSmbdHarness::Unc("public") + "\\same";
   const TCrawlOutcome outcome = RunCrawl(folder.Catalog, location);
   ASSERT_TRUE(outcome.Written) << outcome.Failure;
-  EXPECT_EQ(Everything(folder.Catalog, location), LiveSearch(TIndexCrawl::Criteria({}), ShareTask(location)));
-  ExpectSameAnswers(folder.Catalog, location, ShareTask, {location, location + "\\sub0"}, 24);
+  EXPECT_EQ(Everything(folder.Catalog, location), LiveSearch(TIndexCrawl::Criteria({}), FolderTask(location)));
+  ExpectSameAnswers(folder.Catalog, location, FolderTask, {location, location + "\\sub0"}, 24);
 }
 
 }  // namespace
