@@ -226,10 +226,12 @@ void TIndexRefresh::UpdateFinished(int exitCode, bool crashed) {
       state->Failure = "the update ended unexpectedly; the previous index stays";
     } else if (exitCode != 0) {
       // The command's last line says why: not updated at all, or places that could not
-      // be searched and kept their previous entries.
+      // be searched and kept their previous entries. An index written whole whose log
+      // holds only folders left out on purpose (loop cuts) is no failure.
       std::string why = Lines.empty() ? "the update failed" : Lines.back();
       const size_t places = why.find("; ");
-      if (why.rfind("indexed \"", 0) == 0 && places != std::string::npos) why = why.substr(places + 2);
+      if (why.rfind("indexed \"", 0) == 0)
+        why = places == std::string::npos ? std::string() : why.substr(places + 2);
       state->Failure = why;
     }
     ReadState(*state);
