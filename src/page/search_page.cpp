@@ -26,6 +26,7 @@
 #include "engine/search_manager.h"
 #include "os/ui_thread.h"
 #include "page/file_masks_menu.h"
+#include "page/index_typing.h"
 #include "page/log_model.h"
 #include "page/message_box.h"
 #include "page/result_actions.h"
@@ -142,6 +143,7 @@ TSearchPage::TSearchPage(QWidget* owner, std::vector<std::string>& inputHistory)
     if (OnPageChange) OnPageChange(this);
   };
   ResultCommands = std::make_unique<TResultListActions>(std::move(parts));
+  TypingAnswers = new TIndexTyping(*this);
   UpdateActions();
 }
 
@@ -153,6 +155,8 @@ TSearchPage::~TSearchPage() {
   Store->OnChange = nullptr;
   Log->OnChange = nullptr;
   ResultCommands.reset();
+  delete TypingAnswers;  // its query thread ends before the store goes
+  TypingAnswers = nullptr;
   // The manager waits for its workers, so nothing delivers to the store or the log
   // once it is gone; the views let go of the models before the store and log go.
   Manager.reset();
@@ -262,6 +266,7 @@ void TSearchPage::CreateComponents() {
 
 void TSearchPage::cmbPatternChange() {
   if (PatternChange) PatternChange(cmbPattern);
+  if (TypingAnswers != nullptr) TypingAnswers->PatternChanged();
 }
 
 void TSearchPage::actSelectMaskExecute() {
@@ -352,6 +357,7 @@ void TSearchPage::StartSearch() {
     ShowErrorBox(this, QString::fromLocal8Bit(error.what()));
     return;
   }
+  TypingAnswers->LiveSearchStarts();
   IsCompletionPending = true;                                     // 2
   Manager->MaxThreads = ProgramOptions().MaxThreads;              // 3
   SavedPatternChange = std::move(PatternChange);                  // 4

@@ -35,6 +35,7 @@ class QSplitter;
 class QTableView;
 class QToolButton;
 class TFileMasksMenu;
+class TIndexTyping;
 class TLogger;
 class TLogModel;
 class TResultManager;
@@ -136,6 +137,8 @@ class TSearchPage : public QWidget {
   // The result list's commands (sort, open, copy, drag, find, save, load, export).
   TResultListActions& ResultActions() { return *ResultCommands; }
   TLogModel& LogModel() { return *LogRows; }
+  // The answers from an index while the user types (index_typing.h).
+  TIndexTyping& IndexTyping() { return *TypingAnswers; }
 
   // The pattern box's change handler. Set by the main window; detached while a search
   // runs (kept in SavedPatternChange) so that editing the box leaves the tab caption.
@@ -214,6 +217,7 @@ class TSearchPage : public QWidget {
   std::unique_ptr<TResultListActions> ResultCommands;  // destroyed first: it holds the view and actions
 
   TFileMasksMenu* MaskMenu = nullptr;  // owned by the page as a QObject child
+  TIndexTyping* TypingAnswers = nullptr;  // owned by the page as a QObject child
   TPatternChange PatternChange;
   TPatternChange SavedPatternChange;
   bool IsCompletionPending = false;

@@ -32,6 +32,12 @@ void TResultManager::Changed() {
 
 void TResultManager::Clear() { Results.Clear(); }
 
+std::unique_ptr<TSortedList<TSearchResult>> TResultManager::TakeAll() {
+  auto taken = std::make_unique<TSortedList<TSearchResult>>();
+  taken->Swap(Results);
+  return taken;
+}
+
 void TResultManager::Sort() {
   std::vector<size_t> order = SortedOrder(SortKey);
   ApplyOrder(order);

@@ -73,6 +73,10 @@ class TResultManager {
   void Changed();
   // Disposes every record; SortKey is kept. No notification.
   void Clear();
+  // Moves every record out into a list of their own, leaving the store empty as Clear
+  // does but without destroying a record here: millions of records take long to free,
+  // and the caller may free them on another thread. UI thread, no worker delivering.
+  std::unique_ptr<TSortedList<TSearchResult>> TakeAll();
   // Sorts the records in place under SortKey, in the order that the quicksort over
   // CompareResults gives. No notification. The same as ApplyOrder(SortedOrder(SortKey)).
   void Sort();

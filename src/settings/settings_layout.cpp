@@ -41,6 +41,9 @@ constexpr std::array kLayout = {
     TLayoutEntry{kNetResourceKey, "lpRemoteName", K::String, "empty"},
     TLayoutEntry{kNetResourceKey, "lpComment", K::String, "empty"},
     TLayoutEntry{kNetResourceKey, "lpProvider", K::String, "empty"},
+    TLayoutEntry{kIndexKey, "LocationCount", K::Integer, "0: nothing indexed"},
+    TLayoutEntry{kIndexKey, "<n>", K::String, "location skipped"},
+    TLayoutEntry{kIndexKey, "RefreshMinutes", K::Integer, "60"},
 };
 
 // A non-empty decimal number without sign or leading zero (other than "0" itself).

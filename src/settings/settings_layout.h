@@ -1,6 +1,6 @@
 #pragma once
 // Where the program keeps what it remembers between runs: one key under HKEY_CURRENT_USER
-// (SettingsRoot) with five sub-keys, and the names and kinds of every value in them.
+// (SettingsRoot) with five sub-keys (six once a location is indexed), and the names and kinds of every value in them.
 // Nothing else is stored. The table below is the complete list; FindLayoutEntry says
 // which entry a value belongs to.
 #include <cstdint>
@@ -18,6 +18,7 @@ inline constexpr std::string_view kInputHistoryKey = "InputHistory";
 inline constexpr std::string_view kFileMasksKey = "FileMasks";
 inline constexpr std::string_view kOptionsKey = "Options";
 inline constexpr std::string_view kNetResourceKey = "Options\\NetResource";
+inline constexpr std::string_view kIndexKey = "Index";  // only once a location is indexed
 
 // SettingsRoot + "\" + subKey: the full path of a sub-key below HKEY_CURRENT_USER.
 std::string SettingsKey(std::string_view subKey);

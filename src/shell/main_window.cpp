@@ -33,6 +33,10 @@
 #include "shell/conn_dialog.h"
 #include "shell/html_help.h"
 #include "shell/icons.h"
+#include "shell/index_refresh.h"
+#include "page/index_shelf.h"
+#include "page/index_typing.h"
+#include "settings/index_settings.h"
 #include "shell/options_dialog.h"
 #include "shell/about_box.h"
 #include "shell/search_tab.h"
@@ -112,6 +116,17 @@ TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
   TrayIcon->SetTip(QString::fromLatin1(kAppTitle));
   TrayIcon->SetMenu(pupTray.get());
   TrayIcon->SetMinimizeToTrayQuery([] { return ProgramOptions().MinimazeToTray; });
+  // 7. The indexed locations, refreshed in the background; a search of the user comes first.
+  IndexPanel = new QLabel(StatusBar);
+  StatusBar->addPermanentWidget(IndexPanel);
+  IndexRefresh = std::make_unique<TIndexRefresh>(IndexShelf());
+  IndexRefresh->SetUserSearchQuery([this] {
+    for (int i = 0; i < PageCount(); ++i)
+      if (Page(i) != nullptr && Page(i)->Searching()) return true;
+    return false;
+  });
+  connect(IndexRefresh.get(), &TIndexRefresh::Changed, this, [this] { RefreshIndexStatus(); });
+  IndexRefresh->SetSettings(LoadIndexSettings());
 
   qApp->installEventFilter(this);
 }
@@ -374,6 +389,10 @@ void TMainWindow::actNewPageExecute() {
     page->SetPatternItems(InputHistory);
     page->SetFileMaskGroups(FileMaskGroups);
     connect(page, &TSearchPage::ActionsUpdated, this, [this] { ScheduleUpdateActions(); });
+    // A search that starts makes a background index update yield at once.
+    connect(page, &TSearchPage::ActionsUpdated, this, [this] {
+      if (IndexRefresh) IndexRefresh->UserSearchMayHaveChanged();
+    });
     pgcMain->setCurrentWidget(sheet);
     PageChange();
   } catch (const std::exception&) {
@@ -435,6 +454,19 @@ void TMainWindow::RefreshStatus() {
   const QLocale locale;
   StatusPanels[1]->setText(QString::fromLatin1(kResultsPanel) + locale.toString(page->ResultRowCount()));
   StatusPanels[0]->setText(QString::fromLatin1(kActiveThreadsPanel) + locale.toString(page->ActiveThreadCount()));
+  RefreshIndexStatus();
+}
+
+void TMainWindow::RefreshIndexStatus() {
+  if (!IndexRefresh) return;
+  IndexRefresh->UserSearchMayHaveChanged();
+  TSearchPage* page = ActivePage();
+  IndexPanel->setText(IndexPanelText(page != nullptr ? page->IndexTyping().StatusText() : QString(), *IndexRefresh));
+  if (!TrayIcon) return;
+  const QString tip = IndexTrayTip(QString::fromLatin1(kAppTitle), *IndexRefresh);
+  if (tip == TrayIcon->Tip()) return;
+  TrayIcon->SetTip(tip);
+  if (TrayIcon->IconShown()) TrayIcon->AddIcon(ApplicationIcon(), 0);
 }
 
 void TMainWindow::PagePatternChange(QComboBox* sender) {
@@ -605,6 +637,8 @@ void TMainWindow::SaveSettingsOnce() {
 
 bool TMainWindow::FinishRun(int timeoutMs) {
   SaveSettingsOnce();
+  // An update ended now leaves the previous index as it was.
+  if (IndexRefresh) IndexRefresh->Shutdown();
   for (int i = 0; i < PageCount(); ++i)
     if (TSearchPage* page = Page(i)) page->ShutDown();
   StopAllSearches();
@@ -628,6 +662,7 @@ void TMainWindow::actOptionsExecute() {
   UpdateActions();
   {
     TOptionsDialog dialog(this, page->Setting());
+    dialog.AddIndexTab(*IndexRefresh);
     dialog.exec();
   }
   OptionsOpen = false;

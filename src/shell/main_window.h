@@ -31,6 +31,8 @@ class QTabWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class TSearchPage;
+class TIndexRefresh;
 class TSearchTab;
 class TTrayIcon;
 
@@ -183,4 +185,10 @@ class TMainWindow : public QMainWindow {
   // creation; the icon goes first at destruction).
   std::unique_ptr<QMenu> pupTray;
   std::unique_ptr<TTrayIcon> TrayIcon;
+
+  // The background refresh of the indexed locations (index_refresh.h) and the status
+  // panel that shows it and the active page's index.
+  std::unique_ptr<TIndexRefresh> IndexRefresh;
+  QLabel* IndexPanel = nullptr;
+  void RefreshIndexStatus();
 };

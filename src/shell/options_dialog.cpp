@@ -34,6 +34,7 @@
 #include "settings/program_options.h"
 #include "settings/setting.h"
 #include "shell/conn_dialog.h"
+#include "shell/index_tab.h"
 #include "shell/typed_location.h"
 #include "shell/window_memory.h"
 
@@ -607,6 +608,13 @@ QString TOptionsDialog::ValidateInput() {
   return {};
 }
 
+void TOptionsDialog::AddIndexTab(TIndexRefresh& refresh) {
+  if (IndexTab != nullptr) return;
+  IndexTab = new TIndexTab(refresh, [this] { return SelectedNode(); });
+  PageControl->addTab(IndexTab, QStringLiteral("Index"));
+  setFixedSize(size().expandedTo(minimumSizeHint()));
+}
+
 void TOptionsDialog::btnOkClick() {
   if (!btnOk->isEnabled() || IsBusy) return;
   if (const QString error = ValidateInput(); !error.isEmpty()) {
@@ -614,6 +622,14 @@ void TOptionsDialog::btnOkClick() {
     return;
   }
   StoreInput();
+  if (IndexTab != nullptr) {
+    try {
+      IndexTab->Apply(Hive);
+    } catch (const TRegistryError& error) {
+      // The locations are indexed from now on; only keeping them for the next run failed.
+      ShowErrorBox(this, ToDisplay(error.what()));
+    }
+  }
   if (chbDefaultFilter->isChecked() || chbDefaultNetwork->isChecked()) {
     try {
       SavePageDefaults(SettingRef, chbDefaultFilter->isChecked(), chbDefaultNetwork->isChecked(), Hive);

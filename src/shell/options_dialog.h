@@ -26,6 +26,8 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QTimeEdit;
+class TIndexRefresh;
+class TIndexTab;
 class QTreeWidget;
 class TRegistryHive;
 struct TProgramOptions;
@@ -88,8 +90,14 @@ class TOptionsDialog : public QDialog {
   TSpinEdit* spnMaxThread = nullptr;
   QCheckBox* chbMinimazeToTray = nullptr;
   QCheckBox* chbMsgWhenComplete = nullptr;
+  // Tab "Index", once AddIndexTab has run.
+  TIndexTab* IndexTab = nullptr;
   QPushButton* btnOk = nullptr;
   QPushButton* btnCancel = nullptr;
+
+  // Adds the "Index" tab over refresh (index_tab.h), which must outlive the dialog; its
+  // changes are applied with Ok.
+  void AddIndexTab(TIndexRefresh& refresh);
 
   // The unit captions of the size lists; index i stands for a factor of 1024^i.
   static const std::vector<QString>& SizeUnits();

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "settings/index_settings.h"
 #include "settings/main_settings.h"
 #include "settings/setting.h"
 #include "settings/tip_settings.h"
@@ -160,9 +161,11 @@ TEST_F(MainSettingsTest, EverythingWrittenIsInTheLayoutWithItsKind) {
   SaveTipState(true, 2, *Hive);
   TSetting network;
   SavePageDefaults(network, true, true, *Hive);
+  SaveIndexSettings({{"/srv/files", "\\\\nas\\public"}, 30}, *Hive);
 
   size_t checked = 0;
-  for (std::string_view subKey : {kMainWindowKey, kInputHistoryKey, kFileMasksKey, kOptionsKey, kNetResourceKey}) {
+  for (std::string_view subKey :
+       {kMainWindowKey, kInputHistoryKey, kFileMasksKey, kOptionsKey, kNetResourceKey, kIndexKey}) {
     std::optional<TRegKey> key = Hive->OpenKeyReadOnly(SettingsKey(subKey));
     ASSERT_TRUE(key) << subKey;
     for (const std::string& name : key->ValueNames()) {
@@ -172,8 +175,9 @@ TEST_F(MainSettingsTest, EverythingWrittenIsInTheLayoutWithItsKind) {
       ++checked;
     }
   }
-  // Each named value once, plus 16 history lines and 2 mask entries for the numbered ones.
-  EXPECT_EQ(checked, SettingsLayout().size() - 2 + 16 + 2) << "every value of the layout was written";
+  // Each named value once, plus 16 history lines, 2 mask entries and 2 indexed locations
+  // for the numbered ones.
+  EXPECT_EQ(checked, SettingsLayout().size() - 3 + 16 + 2 + 2) << "every value of the layout was written";
 }
 
 TEST_F(MainSettingsTest, TipStateRoundTripsAndADamagedValueCostsOnlyItself) {
@@ -199,3 +203,27 @@ TEST_F(MainSettingsTest, ASaveThatCannotReachTheDiskIsReportedAndKept) {
 }
 
 }  // namespace
+
+TEST_F(MainSettingsTest, IndexedLocationsRoundTripAndAnOlderFileIndexesNothing) {
+  SaveMainSettings(ClosedWindow(kWindowStateNormal), TProgramOptions{}, *Hive);
+  Restart();
+  const std::string before = Hive->ToRegText();
+  EXPECT_EQ(LoadIndexSettings(*Hive), TIndexSettings{});
+  EXPECT_EQ(Hive->ToRegText(), before) << "reading the index settings writes nothing";
+
+  SaveIndexSettings({{"/srv/a", "/srv/b", "\\\\nas\\public"}, 15}, *Hive);
+  SaveIndexSettings({{"/srv/b"}, 0}, *Hive);
+  Restart();
+  const TIndexSettings loaded = LoadIndexSettings(*Hive);
+  EXPECT_EQ(loaded.Locations, std::vector<std::string>{"/srv/b"}) << "the key is rebuilt: no surplus entries";
+  EXPECT_EQ(loaded.RefreshMinutes, 1) << "an interval below a minute is brought up to one";
+
+  TRegKey key = Key(kIndexKey);
+  key.WriteInteger("LocationCount", 3);
+  key.WriteInteger("1", 7);
+  key.WriteString("2", "/srv/b");
+  key.WriteString("RefreshMinutes", "often");
+  const TIndexSettings damaged = LoadIndexSettings(*Hive);
+  EXPECT_EQ(damaged.Locations, std::vector<std::string>{"/srv/b"}) << "a damaged or repeated entry is skipped";
+  EXPECT_EQ(damaged.RefreshMinutes, kDefaultRefreshMinutes);
+}
