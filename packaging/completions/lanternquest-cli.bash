@@ -19,7 +19,7 @@ _lanternquest_cli() {
   fi
 
   # The options that take a value: the word after one of them is its value.
-  local with_value=' --attributes -a --size-from --size-to --time-from --time-to --threads -j --exclude --format --save --export --load --sort --user -U --authentication-file -A '
+  local with_value=' --attributes -a --size-from --size-to --time-from --time-to --threads -j --exclude --format --save --export --load --sort --user -U --authentication-file -A --forget-index '
   case $prev in
     --format)
       COMPREPLY=($(compgen -W 'plain json csv' -- "$cur")); return ;;
@@ -33,6 +33,9 @@ _lanternquest_cli() {
     --save | --export | --load | --authentication-file | -A)
       compopt -o filenames 2>/dev/null
       COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --forget-index)
+      compopt -o filenames 2>/dev/null
+      COMPREPLY=($(compgen -d -- "$cur") $(compgen -W network -- "$cur")); return ;;
     --size-from | --size-to | --time-from | --time-to | --exclude | --user | -U)
       return ;;
   esac
@@ -40,7 +43,8 @@ _lanternquest_cli() {
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W '--attributes --size-from --size-to --time-from --time-to
       --threads --long --print0 --exclude --one-file-system --format --save --export
-      --load --sort --user --authentication-file --discover --help --version' -- "$cur"))
+      --load --sort --user --authentication-file --discover --indexed --update-index --index-status
+      --forget-index --help --version' -- "$cur"))
     return
   fi
 
@@ -53,7 +57,7 @@ _lanternquest_cli() {
       case $word in
         --) ended=1; continue ;;
         =) skip=1; continue ;;  # the value of "--name=value"
-        --discover) return ;;  # ranges only: nothing to offer
+        --discover | --index-status) return ;;  # nothing to offer
         --load | --load=*) loaded=1 ;;  # a result file instead of LOCATION
       esac
       if [[ $word == -?* ]]; then

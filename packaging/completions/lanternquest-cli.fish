@@ -14,9 +14,9 @@ function __lanternquest_cli_wants_location
             continue
         end
         switch $word
-            case --discover
+            case --discover --index-status
                 return 1
-            case --attributes --size-from --size-to --time-from --time-to --threads --exclude --format --save --export --load --sort --user --authentication-file -a -j -U -A
+            case --attributes --size-from --size-to --time-from --time-to --threads --exclude --format --save --export --load --sort --user --authentication-file --forget-index -a -j -U -A
                 set skip 1
             case '-*'
             case '*'
@@ -49,5 +49,9 @@ complete -c lanternquest-cli -l sort -x -a 'path name size date time attr -path 
 complete -c lanternquest-cli -s U -l user -x -d 'User for the server, [DOMAIN\\]USER'
 complete -c lanternquest-cli -s A -l authentication-file -r -F -d 'File with username, password, domain lines'
 complete -c lanternquest-cli -l discover -d 'List the machines of the network'
+complete -c lanternquest-cli -l indexed -d 'Answer the search from an index'
+complete -c lanternquest-cli -l update-index -d 'Build or refresh the index of each location'
+complete -c lanternquest-cli -l index-status -d 'List the indexed locations'
+complete -c lanternquest-cli -l forget-index -x -a '(__fish_complete_directories) network' -d 'Remove the index of a location'
 complete -c lanternquest-cli -s h -l help -d 'Print the options'
 complete -c lanternquest-cli -l version -d 'Print the version'

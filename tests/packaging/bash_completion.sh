@@ -30,7 +30,8 @@ expect() {
   fi
 }
 
-expect lanternquest-cli --for -- --format
+expect lanternquest-cli --for -- '--forget-index --format'
+expect lanternquest-cli --forget-index d -- 'docs downloads'  # a location: folders
 expect lanternquest-cli --format '' -- 'csv json plain'
 expect lanternquest-cli --format = j -- json              # "--format=j", as bash splits it
 expect lanternquest-cli --sort -s -- '-size'
