@@ -387,7 +387,11 @@ void TResultListActions::actLoadFromFileExecute() {
   Parts.Model->RowsChanged();
   ShowSortIndicator(0);  // a file's records come in its own order
   UpdateActions();
-  if (!failure.isEmpty()) ShowErrorBox(Parts.Page, failure);
+  if (!failure.isEmpty())
+    ShowErrorBox(Parts.Page, failure);
+  else if (const std::string& notice = Parts.Store->LoadNotice(); !notice.empty())
+    // A file cut short: what it held is shown, and the user learns that more was lost.
+    ShowInformation(Parts.Page, QString::fromLocal8Bit(notice.c_str()), ApplicationTitle());
 }
 
 void TResultListActions::actExportExecute() {

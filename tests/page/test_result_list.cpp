@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
 #include <fstream>
 
 #include "page/data_obj.h"
@@ -400,6 +401,21 @@ TEST_F(ResultListFiles, FailedLoadLeavesTheViewEqualToTheStoreAndReportsOnce) {
   list.SetRows(kRows);
   list.LoadFromFile->trigger();
   EXPECT_EQ(list.Store.Count(), 3u);
+}
+
+TEST_F(ResultListFiles, AFileCutShortShowsWhatItHoldsAndSaysSo) {
+  TResultListHarness list(kRows);
+  list.Answer = PathOf("cut.dat");
+  list.SaveToFile->trigger();
+  ASSERT_TRUE(list.Boxes.empty());
+  std::filesystem::resize_file(PathOf("cut.dat").toStdString(),
+                               std::filesystem::file_size(PathOf("cut.dat").toStdString()) - 3);
+  list.SetRows({});
+  list.LoadFromFile->trigger();
+  EXPECT_EQ(list.Shown(), Names({"/srv/b/zeta.txt", "/srv/a/Mid.doc"}));
+  ASSERT_EQ(list.Boxes.size(), 1u);
+  EXPECT_EQ(list.Boxes[0].Icon, TMsgIcon::Information);
+  EXPECT_TRUE(list.Boxes[0].Text.contains("ends inside a record")) << list.Boxes[0].Text.toStdString();
 }
 
 TEST_F(ResultListFiles, SaveFailureIsShownAndTheCursorRestored) {
