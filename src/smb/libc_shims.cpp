@@ -25,7 +25,7 @@ constexpr size_t kMaxPasswdBuffer = 1 << 20;
 
 }  // namespace
 
-extern "C" passwd* getpwuid(uid_t uid) noexcept {
+extern "C" passwd* getpwuid(uid_t uid) {
   thread_local passwd entry;
   thread_local std::vector<char> buffer(1024);
   passwd* result = nullptr;
