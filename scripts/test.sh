@@ -58,7 +58,7 @@ check_lock_annotations() {
   if CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug \
        -DLQ_WITH_GUI=OFF -DLQ_BUILD_TESTS=OFF \
        -DCMAKE_CXX_FLAGS="-Wthread-safety -Werror=thread-safety" >/dev/null &&
-     cmake --build build-clang -j "$jobs" --target lq_os lq_hive lq_smb lq_discovery lq_network lq_results lq_engine lq_settings; then
+     cmake --build build-clang -j "$jobs" --target lq_os lq_hive lq_smb lq_discovery lq_network lq_results lq_engine lq_settings lq_index; then
     summaries+=("lock annotations ($((SECONDS - start)) s): clean")
   else
     summaries+=("lock annotations: failed after $((SECONDS - start)) s")

@@ -85,6 +85,11 @@ void TSearchManager::AddTasks(std::vector<PSearchTask>& tasks) {
   StartWorkers();
 }
 
+bool TSearchManager::ServerHasRoom(int32_t limit, const std::string& server) const {
+  auto running = ServerWorkers.find(server);
+  return running == ServerWorkers.end() || running->second < limit;
+}
+
 PSearchTask TSearchManager::TakeNextTask(std::string& server) {
   const int32_t limit = MaxPerServer.load();
   if (limit <= 0) {
@@ -93,13 +98,9 @@ PSearchTask TSearchManager::TakeNextTask(std::string& server) {
     Queue.pop_front();
     return task;
   }
-  auto hasRoom = [&](const std::string& name) {
-    auto running = ServerWorkers.find(name);
-    return running == ServerWorkers.end() || running->second < limit;
-  };
   auto oldest = PassedOver.end();
   for (auto it = PassedOver.begin(); it != PassedOver.end(); ++it)
-    if (hasRoom(it->first) && (oldest == PassedOver.end() || it->second.front().Number < oldest->second.front().Number))
+    if (ServerHasRoom(limit, it->first) && (oldest == PassedOver.end() || it->second.front().Number < oldest->second.front().Number))
       oldest = it;
   if (oldest != PassedOver.end()) {
     PSearchTask task = std::move(oldest->second.front().Task);
@@ -113,7 +114,7 @@ PSearchTask TSearchManager::TakeNextTask(std::string& server) {
     PSearchTask task = std::move(Queue.front());
     Queue.pop_front();
     std::string name = ServerOf(*task);
-    if (name.empty() || hasRoom(name)) {
+    if (name.empty() || ServerHasRoom(limit, name)) {
       server = std::move(name);
       return task;
     }

@@ -119,6 +119,8 @@ class TSearchManager final : public TWorkerHost {
   // older than the queue's front), and the queue's tasks of full servers are passed over.
   // server is set to the task's server when the limit counts it.
   PSearchTask TakeNextTask(std::string& server) REQUIRES(QueueLock);
+  // Whether fewer than limit workers run on server.
+  bool ServerHasRoom(int32_t limit, const std::string& server) const REQUIRES(QueueLock);
   // Removes Threads[index], counting it out of ActiveCount and of its server.
   void CountOut(size_t index) REQUIRES(QueueLock);
   // Nothing waits to start: neither queued nor passed over.
