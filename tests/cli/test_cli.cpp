@@ -282,7 +282,15 @@ TEST_F(CliTest, CtrlCAtThePasswordPromptGivesTheEchoBack) {
   ASSERT_EQ(write(terminal, "\x03", 1), 1);
   int status = 0;
   waitpid(pid, &status, 0);
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer's runtime holds a signal back until its next safe point, so the
+  // interrupted read returns first and the program may end by itself; the echo must
+  // still be back.
+  EXPECT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) || (WIFEXITED(status) && WEXITSTATUS(status) != 0))
+      << status;
+#else
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+#endif
   termios after{};
   ASSERT_EQ(tcgetattr(terminal, &after), 0);
   EXPECT_NE(after.c_lflag & ECHO, 0u);
