@@ -119,6 +119,12 @@ class TRegionWriter {
   void End() {
     Toc.push_back({Current.Id, Current.Start, Offset - Current.Start, Current.Sum.Value()});
   }
+  // A region written in one piece.
+  void Region(TRegion id, const void* data, size_t size) {
+    Begin(id);
+    Write(data, size);
+    End();
+  }
   void Raw(const void* data, size_t size) {
     File.Write(data, size);
     Offset += size;
@@ -435,15 +441,9 @@ void TIndexWriter::TImpl::Commit() {
   out.Raw(detailBytes.data(), detailBytes.size());
   out.Toc.push_back({kDetails, out.Offset - detailBytes.size(), detailBytes.size(), detailsSum.Value()});
 
-  out.Begin(kBlocks);
-  out.Write(blocks.data(), blocks.size() * sizeof(TBlock));
-  out.End();
-  out.Begin(kFolders);
-  out.Write(folderRecords.data(), folderRecords.size() * sizeof(TFolderRecord));
-  out.End();
-  out.Begin(kFolderNames);
-  out.Write(folderNames.data(), folderNames.size());
-  out.End();
+  out.Region(kBlocks, blocks.data(), blocks.size() * sizeof(TBlock));
+  out.Region(kFolders, folderRecords.data(), folderRecords.size() * sizeof(TFolderRecord));
+  out.Region(kFolderNames, folderNames.data(), folderNames.size());
 
   TByteWriter info;
   info.Text(Info.Location);
@@ -452,16 +452,12 @@ void TIndexWriter::TImpl::Commit() {
   info.Text(Info.CrawlExclude);
   info.U8(Info.CrawlOneFileSystem ? 1 : 0);
   info.U64(Info.RootDevice);
-  out.Begin(kInfo);
-  out.Write(info.Bytes.data(), info.Bytes.size());
-  out.End();
+  out.Region(kInfo, info.Bytes.data(), info.Bytes.size());
 
   TByteWriter log;
   log.U32(static_cast<uint32_t>(Log.size()));
   for (const std::string& line : Log) log.Text(line);
-  out.Begin(kLog);
-  out.Write(log.Bytes.data(), log.Bytes.size());
-  out.End();
+  out.Region(kLog, log.Bytes.data(), log.Bytes.size());
 
   TByteWriter sectionBytes;
   sectionBytes.U32(static_cast<uint32_t>(sections.size()));
@@ -471,9 +467,7 @@ void TIndexWriter::TImpl::Commit() {
     sectionBytes.U8(s.CarriedOver ? 1 : 0);
     sectionBytes.U64(s.Entries);
   }
-  out.Begin(kSections);
-  out.Write(sectionBytes.Bytes.data(), sectionBytes.Bytes.size());
-  out.End();
+  out.Region(kSections, sectionBytes.Bytes.data(), sectionBytes.Bytes.size());
 
   TByteWriter mounts;
   mounts.U32(static_cast<uint32_t>(Mounts.size()));
@@ -482,9 +476,7 @@ void TIndexWriter::TImpl::Commit() {
     mounts.U64(m.Device);
     mounts.U8(m.Pseudo ? 1 : 0);
   }
-  out.Begin(kMounts);
-  out.Write(mounts.Bytes.data(), mounts.Bytes.size());
-  out.End();
+  out.Region(kMounts, mounts.Bytes.data(), mounts.Bytes.size());
 
   TByteWriter toc;
   for (const TRegionWriter::TEntry& e : out.Toc) {
