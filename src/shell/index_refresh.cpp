@@ -1,6 +1,5 @@
 #include "shell/index_refresh.h"
 
-#include <linux/ioprio.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -37,6 +36,12 @@ std::string CommandLine(const QByteArray& raw) {
   return line;
 }
 
+// The kernel's I/O priority interface (stable ABI). Its header is not C++ from Linux 6.1's
+// later updates on (a parameter named "class"), so the three values are spelt here.
+constexpr int kIoprioWhoProcess = 1;
+constexpr int kIoprioClassIdle = 3;
+constexpr int kIoprioClassShift = 13;
+
 // Runs in the child between fork and exec: only calls that are safe there. Every thread
 // the crawl starts later inherits these.
 void LowerChildPriority() {
@@ -44,7 +49,7 @@ void LowerChildPriority() {
   ::setpriority(PRIO_PROCESS, 0, 19);
   sched_param idle{};
   ::sched_setscheduler(0, SCHED_IDLE, &idle);
-  ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, IOPRIO_PRIO_VALUE(IOPRIO_CLASS_IDLE, 0));
+  ::syscall(SYS_ioprio_set, kIoprioWhoProcess, 0, kIoprioClassIdle << kIoprioClassShift);
 }
 
 }  // namespace
