@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine/masks.h"
+#include "index/index_filter.h"
 #include "index/index_format.h"
 #include "index/index_query.h"
 #include "index/index_reader.h"
@@ -50,6 +51,19 @@ void FixChecksums(std::string& s) {
           const uint64_t from = LoadU64(s.data() + offset + b + 8), to = LoadU64(s.data() + offset + b + 32);
           if (from <= to && to <= detailsSize) Put64(s, offset + b + 16, ChecksumOf(s.data() + detailsOffset + from, to - from));
         }
+      }
+      if (id == kFilter && size >= 16) {
+        // The name filter's row pages, then its tables (as far as they lie inside it).
+        const uint32_t bits = LoadU32(s.data() + offset + 4), groups = LoadU32(s.data() + offset + 8);
+        const uint64_t rowBytes = LoadU32(s.data() + offset + 12);
+        if (bits < 6 || bits > 24) continue;
+        const uint64_t rows = uint64_t{1} << bits, pages = rows / index_filter::kRowsPerPage;
+        const uint64_t tables = 16 + 8 * (uint64_t{groups} + pages);
+        if (tables + 8 + rows * rowBytes != size) continue;
+        const uint64_t pageBytes = index_filter::kRowsPerPage * rowBytes;
+        for (uint64_t page = 0; page < pages; ++page)
+          Put64(s, offset + 16 + 8 * (groups + page), ChecksumOf(s.data() + offset + tables + 8 + page * pageBytes, pageBytes));
+        Put64(s, offset + tables, ChecksumOf(s.data() + offset, tables));
       }
     }
     for (uint64_t at = tocOffset; at < tocOffset + tocSize; at += 32) {

@@ -4,7 +4,6 @@
 
 #include <ctime>
 #include <filesystem>
-#include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_files.h"
@@ -178,16 +177,18 @@ int RunIndexed(const TCliOptions& options, std::FILE* out, std::FILE* err) {
   // as a search from it writes it.
   const std::string given = options.Location;
   const bool respell = !IsNetworkLocation(given) && given != name;
-  std::map<const std::string*, TPathRef> respelt;  // results of one folder share a Path
+  // Results come folder by folder, those of one folder sharing a Path: the last one is
+  // respelt once.
+  TPathRef lastFolder, respelt;
   const auto respellPath = [&](TSearchResult& result) {
     if (!respell || !result.Path) return;
-    TPathRef& made = respelt[result.Path.get()];
-    if (!made) {
+    if (result.Path != lastFolder) {
       const std::string& folder = *result.Path;
-      made = std::make_shared<const std::string>(
+      lastFolder = result.Path;
+      respelt = std::make_shared<const std::string>(
           folder.compare(0, name.size(), name) == 0 ? given + folder.substr(name.size()) : folder);
     }
-    result.Path = made;
+    result.Path = respelt;
   };
 
   BeginStructuredOutput(options.Format, out);

@@ -118,7 +118,8 @@ void TIndexFile::Check() {
       if (Map[at] != 0) Damaged("bytes between regions");
   }
   // The small regions and the tables are checked whole; the name column by whoever
-  // scans it (Verify, every query), the details column block by block as it is read.
+  // scans it (Verify, every query: group by group where the name filter narrows it),
+  // the details column block by block as it is read, the name filter's rows page by page.
   for (TRegion region : {kBlocks, kFolders, kFolderNames, kInfo, kLog, kSections, kMounts}) VerifyRegion(region);
 
   NamesRegion = Region(kNames);
@@ -153,6 +154,7 @@ void TIndexFile::Check() {
         BlockTable[b + 1].NamesOffset >= NamesRegion.size() || BlockTable[b + 1].DetailsOffset > DetailsSizeBytes)
       Damaged("block table");
   }
+  if (!NameFilter.Open(Region(kFilter), Entries)) Damaged("name filter");
   // Folders: parents first, entries and names rising, every name present.
   if (FolderTable[0].FirstEntry != 0 || FolderTable[0].NameOffset != 0 || FolderTable[Folders].NameOffset != FolderNamesSize)
     Damaged("folder table ends");
@@ -161,10 +163,19 @@ void TIndexFile::Check() {
     const TFolderRecord& next = FolderTable[f + 1];
     if ((r.Parent != kNoParent && r.Parent >= f) || next.FirstEntry < r.FirstEntry || next.NameOffset <= r.NameOffset)
       Damaged("folder table");
-    const std::string_view name = FolderName(f);
-    if (name.find('\0') != std::string_view::npos) Damaged("folder name");
-    if (r.Parent == kNoParent && name.back() != '/' && name.back() != '\\') Damaged("root folder name");
+    if (r.Parent == kNoParent) {
+      const std::string_view name = FolderName(f);
+      if (name.back() != '/' && name.back() != '\\') Damaged("root folder name");
+    }
   }
+  if (std::memchr(FolderNamesBase, 0, FolderNamesSize) != nullptr) Damaged("folder name");
+}
+
+std::pair<uint64_t, uint64_t> TIndexFile::GroupRange(uint32_t group) const {
+  const uint32_t blocksPer = NameFilter.GroupEntries() / kBlockEntries;
+  const uint64_t first = BlockTable[uint64_t{group} * blocksPer].NamesOffset;
+  const uint64_t next = uint64_t{group + 1} * blocksPer;
+  return {first, next < Blocks ? BlockTable[next].NamesOffset : NamesRegion.size()};
 }
 
 std::string_view TIndexFile::Region(TRegion region) const {
@@ -212,6 +223,9 @@ std::optional<uint32_t> TIndexFile::FindFolder(std::string_view path) const {
   std::string wanted(path);
   while (wanted.size() > 1 && wanted.back() == separator) wanted.pop_back();
   if (wanted.back() != separator) wanted += separator;
+  // The location itself, most often asked for: a root, found before any table is made.
+  for (uint32_t f = 0; f < Folders && FolderTable[f].Parent == kNoParent; ++f)
+    if (FolderName(f).size() == wanted.size() && SameRoot(FolderName(f), wanted)) return f;
   constexpr size_t kNotOnPath = ~size_t{0};
   // Per folder: how much of wanted its own path covers, when it lies on wanted's way.
   std::vector<size_t> covered(Folders, kNotOnPath);

@@ -9,8 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "index/index_filter.h"
 #include "index/index_format.h"
 #include "index/index_types.h"
 
@@ -34,6 +36,10 @@ class TIndexFile {
   void VerifyRegion(index_format::TRegion region) const;
 
   std::string_view Names() const { return NamesRegion; }
+  const index_filter::TNameFilter& Filter() const { return NameFilter; }
+  // A filter group's range of Names(): [first, second), second the next group's start
+  // (the column's end for the last group).
+  std::pair<uint64_t, uint64_t> GroupRange(uint32_t group) const;
   const index_format::TBlock& Block(uint32_t b) const { return BlockTable[b]; }
 
   uint32_t Parent(uint32_t folder) const { return FolderTable[folder].Parent; }
@@ -107,6 +113,7 @@ class TIndexFile {
   const char* FolderNamesBase = nullptr;
   uint64_t FolderNamesSize = 0;
   uint32_t Entries = 0, Folders = 0, Blocks = 0;
+  index_filter::TNameFilter NameFilter;
 };
 
 template <class TVisit>

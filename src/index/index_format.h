@@ -19,6 +19,7 @@
 //     FolderNames  each folder's name: a root's is its whole path with its trailing
 //                  separator, any other's its name in its parent
 //     Info, Log, Sections, Mounts   small records (TByteWriter/TByteReader forms)
+//     Filter       which groups of entries may hold a name's trigrams (index_filter.h)
 //     Toc          per region: u32 id, u32 zero, u64 offset, u64 size, u64 checksum
 //   trailer  64 bytes at the end: magic "LQTRAIL\0", u64 file size, u64 Toc offset,
 //            u64 Toc size, u64 Toc checksum, zero padding, u64 checksum of the first 56
@@ -36,7 +37,7 @@ namespace index_format {
 
 inline constexpr char kMagic[8] = {'L', 'Q', 'I', 'N', 'D', 'E', 'X', '\0'};
 inline constexpr char kTrailerMagic[8] = {'L', 'Q', 'T', 'R', 'A', 'I', 'L', '\0'};
-inline constexpr uint32_t kVersion = 1;
+inline constexpr uint32_t kVersion = 2;
 inline constexpr size_t kHeaderSize = 64;
 inline constexpr size_t kTrailerSize = 64;
 inline constexpr uint32_t kBlockEntries = 64;
@@ -44,7 +45,7 @@ inline constexpr uint32_t kNoParent = 0xFFFFFFFFu;
 
 enum TRegion : uint32_t {
   kNames = 1, kDetails = 2, kBlocks = 3, kFolders = 4, kFolderNames = 5,
-  kInfo = 6, kLog = 7, kSections = 8, kMounts = 9, kRegionCount = 9,
+  kInfo = 6, kLog = 7, kSections = 8, kMounts = 9, kFilter = 10, kRegionCount = 10,
 };
 
 struct TBlock {

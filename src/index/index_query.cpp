@@ -25,8 +25,6 @@ bool SameMaskText(std::string_view a, std::string_view b) {
 
 // Names below this size are scanned by the calling thread alone.
 constexpr size_t kParallelScanBytes = 4u << 20;
-// Positions are turned into entries after every piece of this size.
-constexpr size_t kScanPiece = 1u << 20;
 
 TSearchTask TaskOf(const TSearchCriteria& criteria) {
   TSearchTask task;
@@ -196,24 +194,52 @@ void TIndexQuery::TImpl::MarkReached() {
 
 std::vector<uint32_t> TIndexQuery::TImpl::Candidates(unsigned threads) const {
   const std::string_view names = File.Names();
-  const size_t size = names.size();
+  const index_filter::TNameFilter& filter = File.Filter();
+  const uint32_t groupCount = filter.GroupCount();
+  const size_t literals = Literals.size();
+  // Per literal, the groups that may hold it; the groups any may hold are scanned.
+  std::vector<std::vector<uint8_t>> may(literals, std::vector<uint8_t>(groupCount, 1));
+  for (size_t l = 0; l < literals; ++l)
+    if (!filter.Narrow(Literals[l], may[l])) File.Damaged("checksum of the name filter");
+  std::vector<uint32_t> scanned;
+  uint64_t bytes = 0;
+  for (uint32_t g = 0; g < groupCount; ++g) {
+    if (std::none_of(may.begin(), may.end(), [&](const std::vector<uint8_t>& m) { return m[g] != 0; })) continue;
+    scanned.push_back(g);
+    const auto [first, next] = File.GroupRange(g);
+    bytes += next - first;
+  }
   if (threads == 0) threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
-  if (size < kParallelScanBytes) threads = 1;
-  // Ranges start at multiples of 32 so that the checksum's chunks line up.
+  if (bytes < kParallelScanBytes) threads = 1;
+  // Each thread takes a run of the scanned groups, about as many bytes as the others.
   std::vector<size_t> bounds{0};
-  for (unsigned t = 1; t < threads; ++t) bounds.push_back((size / threads * t) & ~size_t{31});
-  bounds.push_back(size);
-  std::vector<std::vector<uint32_t>> parts(threads * Literals.size());
-  std::vector<TChecksum> sums(threads);
+  uint64_t sofar = 0;
+  for (size_t i = 0; i < scanned.size() && bounds.size() < threads; ++i) {
+    const auto [first, next] = File.GroupRange(scanned[i]);
+    sofar += next - first;
+    if (sofar * threads >= bytes * bounds.size()) bounds.push_back(i + 1);
+  }
+  while (bounds.size() <= threads) bounds.push_back(scanned.size());
+  std::vector<std::vector<uint32_t>> parts(threads * literals);
+  std::vector<uint8_t> damaged(threads, 0);
   auto work = [&](unsigned t) {
     std::vector<uint64_t> positions;
-    for (size_t l = 0; l < Literals.size(); ++l) {
-      std::vector<uint32_t>& entries = parts[t * Literals.size() + l];
-      TChecksum ignored;
-      for (size_t at = bounds[t]; at < bounds[t + 1]; at += kScanPiece) {
-        const size_t end = std::min(bounds[t + 1], at + kScanPiece);
+    for (size_t i = bounds[t]; i < bounds[t + 1]; ++i) {
+      const uint32_t g = scanned[i];
+      const auto [first, next] = File.GroupRange(g);
+      TChecksum sum, ignored;
+      bool summed = false;
+      for (size_t l = 0; l < literals; ++l) {
+        if (!may[l][g]) continue;
         positions.clear();
-        ScanLiteral(names.data(), size, at, end, Literals[l], positions, l == 0 ? sums[t] : ignored);
+        ScanLiteral(names.data(), names.size(), first, next, Literals[l], positions, summed ? ignored : sum);
+        if (!summed) {
+          // A group's checksum covers the NUL that begins the next one.
+          if (next < names.size()) sum.Add(names.data() + next, 1);
+          if (sum.Value() != filter.GroupChecksum(g)) damaged[t] = 1;
+          summed = true;
+        }
+        std::vector<uint32_t>& entries = parts[t * literals + l];
         for (uint64_t p : positions) {
           const uint32_t e = File.EntryAt(p);
           if (entries.empty() || entries.back() != e) entries.push_back(e);
@@ -225,18 +251,13 @@ std::vector<uint32_t> TIndexQuery::TImpl::Candidates(unsigned threads) const {
   for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work, t);
   work(0);
   for (std::thread& helper : helpers) helper.join();
-  TChecksum total = sums[0];
-  for (unsigned t = 1; t < threads; ++t) total.Append(sums[t]);
-  if (total.Value() != File.RegionChecksum(kNames)) File.Damaged("checksum of the names");
+  if (std::any_of(damaged.begin(), damaged.end(), [](uint8_t d) { return d != 0; }))
+    File.Damaged("checksum of the names");
   std::vector<uint32_t> all;
-  for (size_t l = 0; l < Literals.size(); ++l) {
+  for (size_t l = 0; l < literals; ++l) {
     std::vector<uint32_t> one;
-    for (unsigned t = 0; t < threads; ++t) {
-      const std::vector<uint32_t>& part = parts[t * Literals.size() + l];
-      // A thread's first entry may be its predecessor's last.
-      for (uint32_t e : part)
-        if (one.empty() || one.back() < e) one.push_back(e);
-    }
+    for (unsigned t = 0; t < threads; ++t)
+      for (uint32_t e : parts[t * literals + l]) one.push_back(e);
     if (all.empty()) {
       all.swap(one);
     } else {
@@ -285,23 +306,22 @@ uint64_t TIndexQuery::TImpl::Each(TVisit&& visit, unsigned threads) const {
 }
 
 uint64_t TIndexQuery::TImpl::Run(const TDeliver& deliver, unsigned threads) const {
-  std::vector<TPathRef> paths(File.FolderCount());
-  for (size_t i = 0; i < StartFolders.size(); ++i)
-    paths[StartFolders[i]] = std::make_shared<const std::string>(StartPaths[i]);
+  // Results come folder after folder, each folder once, so only the current folder's path
+  // is kept: a path of every folder would cost more than the index itself on a wide tree.
+  uint32_t current = kNoParent;
+  TPathRef currentPath;
   std::vector<uint32_t> chain;
   auto pathOf = [&](uint32_t folder) -> const TPathRef& {
-    if (paths[folder]) return paths[folder];
+    if (folder == current) return currentPath;
     chain.clear();
-    for (uint32_t f = folder; !paths[f]; f = File.Parent(f)) chain.push_back(f);
-    for (size_t i = chain.size(); i-- > 0;) {
-      const uint32_t f = chain[i];
-      const std::string& parent = *paths[File.Parent(f)];
-      std::string path;
-      path.reserve(parent.size() + File.FolderName(f).size() + 1);
-      path.append(parent).append(File.FolderName(f)).push_back(parent.back());
-      paths[f] = std::make_shared<const std::string>(std::move(path));
-    }
-    return paths[folder];
+    uint32_t f = folder;
+    for (; Reached[f] != 2; f = File.Parent(f)) chain.push_back(f);
+    const std::string& start = StartPaths[std::find(StartFolders.begin(), StartFolders.end(), f) - StartFolders.begin()];
+    std::string path = start;
+    for (size_t i = chain.size(); i-- > 0;) path.append(File.FolderName(chain[i])).push_back(start.back());
+    current = folder;
+    currentPath = std::make_shared<const std::string>(std::move(path));
+    return currentPath;
   };
   std::vector<PSearchResult> batch;
   batch.reserve(kBatch);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "index/index_filter.h"
 #include "index/index_folder_table.h"
 #include "index/index_format.h"
 #include "index/index_location.h"
@@ -391,8 +392,10 @@ void TIndexWriter::TImpl::Commit() {
   std::vector<TFolderRecord> folderRecords;
   folderRecords.reserve(keptFolders + 1);
   std::string folderNames;
+  index_filter::TFilterBuilder filter(totalEntries);
   out.Begin(kNames);
   out.Write("", 1);
+  filter.Add("", 1);
   uint64_t namesAt = 1;  // the next name's position
   uint64_t entry = 0;
   size_t c = 0;
@@ -426,6 +429,7 @@ void TIndexWriter::TImpl::Commit() {
         record += recordSize;
       }
       out.Write(names, namesBytes);
+      filter.Add(names, namesBytes);
       namesAt += namesBytes;
       details.Append(records, detailsBytes);
       detailsSum.Add(records, detailsBytes);
@@ -477,6 +481,9 @@ void TIndexWriter::TImpl::Commit() {
     mounts.U8(m.Pseudo ? 1 : 0);
   }
   out.Region(kMounts, mounts.Bytes.data(), mounts.Bytes.size());
+
+  const std::string filterBytes = filter.Finish();
+  out.Region(kFilter, filterBytes.data(), filterBytes.size());
 
   TByteWriter toc;
   for (const TRegionWriter::TEntry& e : out.Toc) {

@@ -6,7 +6,8 @@
 // folder may come in several batches, mixed with other folders' batches. They are
 // spilled as they come to an unnamed temporary file in the index's folder, so memory
 // holds only the folder table (about 50 bytes a folder and its name), 16 bytes a batch
-// and one buffer of 1 MB, however many entries are written. Commit groups the entries by folder, writes the index to a
+// and one buffer of 1 MB, however many entries are written; Commit adds the name filter's
+// bits (index_filter.h: about a byte an entry). Commit groups the entries by folder, writes the index to a
 // temporary file beside the target (os/atomic_file.h: unnamed until it is complete),
 // syncs it and renames it over the target: a crash, a kill or a full disk at any point
 // before leaves the previous index as it was, and readers of the previous file keep

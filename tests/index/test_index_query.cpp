@@ -10,6 +10,7 @@
 
 #include "engine/masks.h"
 #include "engine/search_fixture.h"
+#include "index/index_format.h"
 #include "index/index_query.h"
 #include "index_test_support.h"
 #include "os/dos_time.h"
@@ -233,6 +234,55 @@ TEST(IndexQuery, ServerStartFindsEachShareWrittenAsTheStartSpellsIt) {
   EXPECT_EQ(got.begin()->substr(0, 16), "\\\\SRV\\one\\a.txt|");
   EXPECT_EQ(IndexSearch(*index, "network", criteria, 1).size(), 3u);
   EXPECT_EQ(IndexSearch(*index, "\\\\srv\\TWO", criteria, 1).size(), 1u);
+}
+
+// Names at the edges of the name filter's groups of entries (a literal ending with the
+// NUL that begins the next group, or starting with a group's first NUL) are found; rows
+// of the filter that were changed are refused by the query that reads them, never
+// taken as "no group holds it".
+TEST(IndexQuery, NameFilterFindsGroupEdgesAndRefusesChangedRows) {
+  TIndexTemp temp;
+  const std::string file = temp.Path("g.lqindex");
+  std::vector<TFolderEntries> folders{{"/r/", {}}, {"/r/b/", {}}, {"/r/b/c/", {}}};
+  std::vector<std::string> names;
+  for (int i = 0; i < 10000; ++i) {
+    const bool edge = i % 4096 == 4095 || i % 4096 == 0;
+    char name[32];
+    std::snprintf(name, sizeof name, edge ? "Edge%05d.ZZ" : "n%05d.dat", i);
+    names.push_back(name);
+  }
+  for (int i = 0; i < 10000; ++i) folders[static_cast<size_t>(i / 3500)].Entries.push_back({names[static_cast<size_t>(i)], 1, 40000.0, 0});
+  WriteIndex(file, "/r", folders);
+  auto count = [&](const char* mask, unsigned threads = 1) {
+    PIndexReader index = TIndexReader::Open(file);
+    TSearchCriteria criteria;
+    criteria.Mask = mask;
+    criteria.FileAttr = kAll;
+    return TIndexQuery(*index, criteria, "/r").Count(threads);
+  };
+  EXPECT_EQ(count("*.zz"), 5u);  // entries 0, 4095, 4096, 8191, 8192
+  EXPECT_EQ(count("edge*;*.dat"), 10000u);
+  EXPECT_EQ(count("*n0012?.dat", 2), 10u);
+  EXPECT_EQ(count("*none*"), 0u);
+
+  // The filter is the last region before the table of contents; its rows end it.
+  std::string bytes = FileBytes(file);
+  const uint64_t toc = index_format::LoadU64(bytes.data() + bytes.size() - 64 + 16);
+  uint64_t filterEnd = 0;
+  for (uint64_t at = toc; at + 32 <= bytes.size() - 64; at += 32)
+    if (index_format::LoadU32(bytes.data() + at) == index_format::kFilter)
+      filterEnd = index_format::LoadU64(bytes.data() + at + 8) + index_format::LoadU64(bytes.data() + at + 16);
+  ASSERT_GT(filterEnd, 0u);
+  const size_t rows = (size_t{1} << 15) * 1;  // 32,768 buckets, three groups in a byte
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(filterEnd - rows),
+            bytes.begin() + static_cast<std::ptrdiff_t>(filterEnd), '\0');
+  PutFileBytes(file, bytes);
+  try {
+    count("*.zz");
+    ADD_FAILURE() << "a query read changed rows of the name filter";
+  } catch (const TIndexError& error) {
+    EXPECT_EQ(error.Kind, TIndexError::TKind::Damaged);
+  }
 }
 
 }  // namespace
