@@ -214,6 +214,11 @@ struct TThreadContext {
     if (Context == nullptr) return;
     // Browsing changes the library's global settings during its I/O: never free meanwhile.
     std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+    // Closing a connection waits for the server's answer to its tree disconnect. That is
+    // I/O on this context's own connections, as any listing is, so it runs here alongside
+    // other threads' ends, not one connection after another under ContextLock; the free
+    // below then has nothing left to close.
+    Smbc().smbc_getFunctionPurgeCachedServers(Context)(Context);
     std::lock_guard<std::mutex> guard(ContextLock);
     Smbc().smbc_free_context(Context, 1);
   }
