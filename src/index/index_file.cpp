@@ -161,7 +161,9 @@ void TIndexFile::Check() {
   for (uint32_t f = 0; f < Folders; ++f) {
     const TFolderRecord& r = FolderTable[f];
     const TFolderRecord& next = FolderTable[f + 1];
-    if ((r.Parent != kNoParent && r.Parent >= f) || next.FirstEntry < r.FirstEntry || next.NameOffset <= r.NameOffset)
+    // Names are read while the table is checked, so each one's end is bounded here.
+    if ((r.Parent != kNoParent && r.Parent >= f) || next.FirstEntry < r.FirstEntry || next.NameOffset <= r.NameOffset ||
+        next.NameOffset > FolderNamesSize)
       Damaged("folder table");
     if (r.Parent == kNoParent) {
       const std::string_view name = FolderName(f);
