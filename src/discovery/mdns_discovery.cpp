@@ -1,10 +1,7 @@
 #include "discovery/mdns_discovery.h"
 
-#include <avahi-client/client.h>
-#include <avahi-client/lookup.h>
-#include <avahi-common/address.h>
-#include <avahi-common/error.h>
-#include <avahi-common/simple-watch.h>
+#include "discovery/discovery_libraries.h"
+
 #include <net/if.h>
 
 #include <algorithm>
@@ -18,6 +15,7 @@ constexpr const char* kSmbServiceType = "_smb._tcp";
 constexpr size_t kMaxServices = 1024;
 
 struct TBrowse {
+  const TAvahiLibrary* Avahi = nullptr;
   AvahiClient* Client = nullptr;
   std::vector<TMdnsService> Services;
   size_t Resolving = 0;
@@ -31,7 +29,7 @@ void OnResolved(AvahiServiceResolver* resolver, AvahiIfIndex interface, AvahiPro
   if (event == AVAHI_RESOLVER_FOUND && hostName != nullptr && address != nullptr &&
       browse->Services.size() < kMaxServices) {
     char text[AVAHI_ADDRESS_STR_MAX] = {};
-    avahi_address_snprint(text, sizeof text, address);
+    browse->Avahi->avahi_address_snprint(text, sizeof text, address);
     TMdnsService service{hostName, text, port};
     char name[IF_NAMESIZE] = {};
     if (address->proto == AVAHI_PROTO_INET6 && service.Address.rfind("fe80:", 0) == 0 &&
@@ -39,7 +37,7 @@ void OnResolved(AvahiServiceResolver* resolver, AvahiIfIndex interface, AvahiPro
       service.Address += "%" + std::string(name);
     browse->Services.push_back(std::move(service));
   }
-  avahi_service_resolver_free(resolver);
+  browse->Avahi->avahi_service_resolver_free(resolver);
 }
 
 void OnBrowsed(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol, AvahiBrowserEvent event,
@@ -48,7 +46,7 @@ void OnBrowsed(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol proto
   if (event == AVAHI_BROWSER_FAILURE) browse->Failed = true;
   if (event != AVAHI_BROWSER_NEW || browse->Resolving >= kMaxServices) return;
   // The resolver frees itself in OnResolved; one still open at the end goes with the client.
-  if (avahi_service_resolver_new(browse->Client, interface, protocol, name, type, domain, AVAHI_PROTO_UNSPEC,
+  if (browse->Avahi->avahi_service_resolver_new(browse->Client, interface, protocol, name, type, domain, AVAHI_PROTO_UNSPEC,
                                  static_cast<AvahiLookupFlags>(0), OnResolved, browse) != nullptr)
     ++browse->Resolving;
 }
@@ -60,33 +58,40 @@ TMdnsOutcome DiscoverMdnsServices(const std::vector<TDiscoveryInterface>& interf
   TMdnsOutcome outcome;
   if (!anyInterface && interfaces.empty()) return outcome;
   const auto deadline = TClock::now() + window;
-  std::unique_ptr<AvahiSimplePoll, void (*)(AvahiSimplePoll*)> poll(avahi_simple_poll_new(),
-                                                                   avahi_simple_poll_free);
+  // Without the library there is no way to the daemon: the same as no daemon.
+  const TAvahiLibrary* avahi = AvahiLibrary();
+  if (avahi == nullptr) {
+    outcome.DaemonAbsent = true;
+    return outcome;
+  }
+  std::unique_ptr<AvahiSimplePoll, void (*)(AvahiSimplePoll*)> poll(avahi->avahi_simple_poll_new(),
+                                                                   avahi->avahi_simple_poll_free);
   if (!poll) return outcome;
   TBrowse browse;
   int error = 0;
   // Freed before the poll it runs on; freeing the client frees its browsers and resolvers.
   std::unique_ptr<AvahiClient, void (*)(AvahiClient*)> client(
-      avahi_client_new(avahi_simple_poll_get(poll.get()), static_cast<AvahiClientFlags>(0), nullptr, nullptr,
+      avahi->avahi_client_new(avahi->avahi_simple_poll_get(poll.get()), static_cast<AvahiClientFlags>(0), nullptr, nullptr,
                        &error),
-      avahi_client_free);
+      avahi->avahi_client_free);
   if (!client) {
     outcome.DaemonAbsent = true;
     return outcome;
   }
+  browse.Avahi = avahi;
   browse.Client = client.get();
   std::vector<AvahiIfIndex> indexes;
   if (anyInterface) indexes.push_back(AVAHI_IF_UNSPEC);
   for (const TDiscoveryInterface& interface : interfaces)
     if (!anyInterface) indexes.push_back(static_cast<AvahiIfIndex>(interface.Index));
   for (AvahiIfIndex index : indexes)
-    avahi_service_browser_new(client.get(), index, AVAHI_PROTO_UNSPEC, kSmbServiceType, "local",
+    avahi->avahi_service_browser_new(client.get(), index, AVAHI_PROTO_UNSPEC, kSmbServiceType, "local",
                               static_cast<AvahiLookupFlags>(0), OnBrowsed, &browse);
   while (!browse.Failed) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
     if (left <= 0) break;
     // One iteration waits at most 50 ms, so the window is kept.
-    if (avahi_simple_poll_iterate(poll.get(), static_cast<int>(std::min<long long>(left, 50))) != 0) break;
+    if (avahi->avahi_simple_poll_iterate(poll.get(), static_cast<int>(std::min<long long>(left, 50))) != 0) break;
   }
   outcome.Services = std::move(browse.Services);
   return outcome;

@@ -1,7 +1,7 @@
 #include "discovery/wsd_message.h"
 
-#include <libxml/parser.h>
-#include <libxml/tree.h>
+#include "discovery/discovery_libraries.h"
+
 
 #include <cctype>
 #include <cstdio>
@@ -23,8 +23,9 @@ constexpr size_t kMaxEndpoints = 64;
 constexpr size_t kMaxXAddrs = 8;
 constexpr size_t kMaxTextField = 2048;
 
+// Only documents XmlLibrary() parsed exist, so the library is loaded when one is freed.
 struct TDocFree {
-  void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+  void operator()(xmlDoc* doc) const { XmlLibrary()->xmlFreeDoc(doc); }
 };
 using TDoc = std::unique_ptr<xmlDoc, TDocFree>;
 
@@ -34,10 +35,10 @@ using TDoc = std::unique_ptr<xmlDoc, TDocFree>;
 TDoc ParseXml(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > kWsdMaxMessage) return nullptr;
   if (bytes.find("<!") != std::string_view::npos) return nullptr;
-  static std::once_flag initOnce;
-  std::call_once(initOnce, [] { xmlInitParser(); });
+  const TXmlLibrary* xml = XmlLibrary();
+  if (xml == nullptr) return nullptr;
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA;
-  return TDoc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr, options));
+  return TDoc(xml->xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr, options));
 }
 
 bool Is(const xmlNode* node, const char* ns, const char* local) {
@@ -63,15 +64,27 @@ const xmlNode* Find(const xmlNode* root, const char* ns, const char* local) {
   return nullptr;
 }
 
+// Appends the text below node, depth first, as long as it stays within kMaxTextField;
+// false once it would not. The parser has already put character and predefined entity
+// references and CDATA into text nodes, and a document that declares entities is refused.
+bool AppendText(const xmlNode* node, std::string& text) {
+  for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+    if (child->type == XML_TEXT_NODE && child->content != nullptr) {
+      text += reinterpret_cast<const char*>(child->content);
+      if (text.size() > kMaxTextField) return false;
+    } else if (child->type == XML_ELEMENT_NODE && !AppendText(child, text)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The element's text with surrounding white space removed; empty when absent or longer
 // than any real field.
 std::string Text(const xmlNode* node) {
   if (node == nullptr) return {};
-  xmlChar* content = xmlNodeGetContent(node);
-  if (content == nullptr) return {};
-  std::string text(reinterpret_cast<const char*>(content));
-  xmlFree(content);
-  if (text.size() > kMaxTextField) return {};
+  std::string text;
+  if (!AppendText(node, text)) return {};
   const size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
@@ -148,7 +161,7 @@ bool IsSafeHostName(std::string_view text) {
 std::optional<TWsdMessage> ParseWsdMessage(std::string_view bytes) {
   TDoc doc = ParseXml(bytes);
   if (!doc) return std::nullopt;
-  const xmlNode* envelope = xmlDocGetRootElement(doc.get());
+  const xmlNode* envelope = XmlLibrary()->xmlDocGetRootElement(doc.get());
   if (!Is(envelope, kSoapNs, "Envelope")) return std::nullopt;
   const xmlNode* header = Child(envelope, kSoapNs, "Header");
   const xmlNode* body = Child(envelope, kSoapNs, "Body");
@@ -180,7 +193,7 @@ std::optional<TWsdMessage> ParseWsdMessage(std::string_view bytes) {
 std::optional<TWsdComputer> ParseWsdMetadata(std::string_view bytes) {
   TDoc doc = ParseXml(bytes);
   if (!doc) return std::nullopt;
-  const xmlNode* envelope = xmlDocGetRootElement(doc.get());
+  const xmlNode* envelope = XmlLibrary()->xmlDocGetRootElement(doc.get());
   if (!Is(envelope, kSoapNs, "Envelope")) return std::nullopt;
   // "NAME", "NAME/Workgroup:GROUP" or "NAME/Domain:DOMAIN".
   const std::string text = Text(Find(Child(envelope, kSoapNs, "Body"), kPubNs, "Computer"));

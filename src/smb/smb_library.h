@@ -9,6 +9,8 @@
 // SMBCCTX* in hand was made through it, so code holding a context uses Smbc() directly.
 #include <libsmbclient.h>
 
+#include "os/shared_library.h"
+
 // libsamba-util's hook table for the library's locks and thread-local storage. The
 // library keeps a pointer to the table, so it must live for the whole process.
 extern "C" {
@@ -36,9 +38,7 @@ int smb_thread_set_functions(const struct smb_thread_functions* tf);
   X(smbc_getFunctionClosedir) X(smbc_getFunctionPurgeCachedServers) X(smb_thread_set_functions)
 
 struct TSmbLibrary {
-#define LQ_SMB_DECLARE(name) decltype(&::name) name = nullptr;
-  LQ_SMB_ENTRY_POINTS(LQ_SMB_DECLARE)
-#undef LQ_SMB_DECLARE
+  LQ_SMB_ENTRY_POINTS(LQ_DECLARE_ENTRY_POINT)
 };
 
 // The library's entry points, loaded on the first call; nullptr when the library or one
