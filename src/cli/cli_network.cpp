@@ -17,6 +17,7 @@
 #include "os/regular_file.h"
 #include "smb/smb_client.h"
 #include "smb/smb_path.h"
+#include "smb/smb_probe.h"
 
 namespace {
 
@@ -28,11 +29,16 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// The location as a UNC name (\\host[\share...] or smb://host[/share...]); nullopt for
+// anything else.
+std::optional<TUncName> ParseUncLocation(const std::string& location) {
+  return location.rfind("\\\\", 0) == 0 ? ParseUncName(location) : ParseSmbUrl(location);
+}
+
 // The location as a UNC name, or nullopt for the entire network.
 std::optional<TUncName> UncOf(const std::string& location) {
   if (location == kEntireNetworkWord) return std::nullopt;
-  std::optional<TUncName> name =
-      location.rfind("\\\\", 0) == 0 ? ParseUncName(location) : ParseSmbUrl(location);
+  std::optional<TUncName> name = ParseUncLocation(location);
   if (!name) throw TUsageError("\"" + location + "\" is not a \\\\host\\share or smb://host/share location");
   return name;
 }
@@ -152,7 +158,11 @@ void PrepareCliNetwork(const TCliOptions& options) {
   // private configuration written and read back, every interface asked for its address)
   // takes over 20 ms, longer than a small local search itself.
   const bool network = IsNetworkLocation(options.Location);
-  if (network) SmbInitialize();
+  if (network) {
+    // The host's probe, a round trip, runs while the library loads.
+    if (std::optional<TUncName> name = ParseUncLocation(options.Location)) StartSmbProbe(name->Host);
+    SmbInitialize();
+  }
   if (options.User.empty() && options.AuthenticationFile.empty()) return;
   std::optional<TUncName> name = network ? UncOf(options.Location) : std::nullopt;
   if (!name) throw TUsageError("--user and --authentication-file need a \\\\host or smb:// location");

@@ -92,7 +92,7 @@ void TFileThread::WalkFolder(const std::string& folder) {
 
 bool TFileThread::ListFolder(const std::string& folder) {
   TListingFailure failure;
-  Listing = OpenDirListing(folder, Task->ParentFolder, &failure);
+  Listing = Task->Listed ? std::move(Task->Listed) : OpenDirListing(folder, Task->ParentFolder, &failure);
   Task->ParentFolder.reset();  // the parent's descriptor may close now
   if (Listing) {
     if (!EntersFileSystem()) {

@@ -141,7 +141,11 @@ void TSearchManager::StartWorkers() {
     TSearchThread* raw = worker.get();
     ++BusyRunners;
     try {
-      Pool.Submit([this, raw] { RunWorkers(raw); });
+      // No more threads than workers may run at once: a worker that starts while every
+      // thread is busy finds one that has counted its own worker out and is about to be
+      // free. A thread made for it instead would set up connections of its own to the
+      // servers it walks, one more set than the search may open.
+      Pool.Submit([this, raw] { RunWorkers(raw); }, static_cast<size_t>(std::max<int32_t>(1, MaxThreads.load())));
       worker.release();  // the pool job owns it now
     } catch (...) {
       // The worker never runs, so it is never counted out: undo the count.

@@ -55,6 +55,10 @@ struct TSearchTask : TSearchCriteria {
   // with OneFileSystem). Null for the start itself, which is always entered, and for
   // network tasks. Every folder task of one walk shares it.
   std::shared_ptr<const TMountPoints> MountPoints;
+  // A folder task whose folder was listed already (a share that the network task which
+  // found it opened to check it): that listing, to walk instead of listing the folder
+  // again. Null otherwise.
+  std::unique_ptr<TDirListing> Listed;
   // A folder task's masks and filter compiled, made by the walk's first folder and
   // shared by every folder task below it; null until then.
   std::shared_ptr<const TWalkRules> Rules;

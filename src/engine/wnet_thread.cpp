@@ -15,6 +15,7 @@ void TWNetThread::Run() {
     return;
   }
   TNetEnumGuard enumeration(handle);
+  CheckedListing = WNetTakeCheckedListing(handle);
 
   std::vector<NETRESOURCEA> buffer;
   uint32_t bufferSize = kBufferSize;
@@ -51,6 +52,8 @@ void TWNetThread::QueueEntries(const std::vector<NETRESOURCEA>& entries, uint32_
       // A share without a name cannot be walked; as a task with an empty Path it would
       // come back as a network task for the same container, over and over.
       if (child->Path.empty()) continue;
+      // A share's enumeration holds the share alone: the listing is its.
+      child->Listed = std::move(CheckedListing);
       Manager.AddTask(std::move(child));
     }
   }

@@ -2,7 +2,8 @@
 // TWNetThread: the worker that enumerates one network container (the entire network, the
 // provider, a workgroup, a server) and queues what it finds: every sub-container as a
 // network task, every connectable disk share as a folder task whose Path is the share's
-// UNC name. It delivers no results. A failure to open or close the enumeration becomes one
+// UNC name. A share's own enumeration lists the share to check it; its folder task takes
+// that listing along (TSearchTask::Listed). It delivers no results. A failure to open or close the enumeration becomes one
 // line of the page's error log.
 //
 // The worker keeps asking for entries until the enumeration reports that none are left,
@@ -32,6 +33,9 @@ class TWNetThread : public TSearchThread {
   void QueueEntries(const std::vector<NETRESOURCEA>& entries, uint32_t count);
   // Writes the failure with the task's resource to the log and has the UI thread show it.
   void ReportFailure(uint32_t code);
+
+  // The enumerated share's listing, for its folder task; null for other containers.
+  std::unique_ptr<TDirListing> CheckedListing;
 };
 
 // The manager's factory for a task with an empty Path.

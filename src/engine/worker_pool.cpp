@@ -4,10 +4,10 @@
 
 TWorkerPool::~TWorkerPool() { Shutdown(); }
 
-void TWorkerPool::Submit(std::function<void()> job) {
+void TWorkerPool::Submit(std::function<void()> job, size_t threadLimit) {
   std::lock_guard<std::mutex> lock(Lock);
   Jobs.push_back(std::move(job));
-  if (IdleThreads >= Jobs.size()) {
+  if (IdleThreads >= Jobs.size() || (threadLimit > 0 && Threads.size() >= threadLimit)) {
     JobReady.notify_one();
     return;
   }

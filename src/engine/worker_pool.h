@@ -27,10 +27,11 @@ class TWorkerPool {
   TWorkerPool& operator=(const TWorkerPool&) = delete;
 
   // Queues job for a pool thread and returns at once; a job must not throw. When no
-  // thread is free a new one is created; if that fails while other threads exist, the
-  // job waits for one of them. Throws std::system_error, with the job not queued, only
-  // when the pool has no thread at all and none can be created.
-  void Submit(std::function<void()> job);
+  // thread is free a new one is created, unless the pool holds threadLimit threads
+  // already (0: no limit); if the limit is reached, or creating fails while other
+  // threads exist, the job waits for one of them. Throws std::system_error, with the job
+  // not queued, only when the pool has no thread at all and none can be created.
+  void Submit(std::function<void()> job, size_t threadLimit = 0);
 
   // Runs every job already queued, then ends and joins every thread. Not from a job.
   void Shutdown();

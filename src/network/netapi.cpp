@@ -7,6 +7,7 @@
 #include "network/network_hosts.h"
 #include "smb/smb_client.h"
 #include "smb/smb_library.h"
+#include "smb/smb_listing.h"
 #include "smb/smb_path.h"
 #include "smb/smb_probe.h"
 
@@ -16,6 +17,8 @@ struct TNetEnum {
   // What the listing wants said in the error log though it succeeded (a discovery source
   // that is absent); WNetCloseEnum reports it as the extended error.
   std::string Notice;
+  // The checked folder's listing, for an enumeration of a share or a folder on one.
+  std::unique_ptr<TDirListing> CheckedListing;
 };
 
 namespace {
@@ -76,12 +79,11 @@ uint32_t ListShares(const TUncName& server, std::vector<NETRESOURCEA>& entries) 
   return code;
 }
 
-// A share (or a folder below one) is its own single entry once it can be opened.
-uint32_t CheckShare(const TUncName& share, const NETRESOURCEA& record, std::vector<NETRESOURCEA>& entries) {
-  uint32_t code = OpenOnThreadContext(share, [](SMBCCTX* ctx, SMBCFILE* dir) {
-    Smbc().smbc_getFunctionClosedir(ctx)(ctx, dir);
-  });
-  if (code != NO_ERROR) return code;
+// A share (or a folder below one) is its own single entry once it can be opened. Opening
+// it reads its whole listing anyway, which is kept for the walk that follows.
+uint32_t CheckShare(const TUncName& share, const NETRESOURCEA& record, std::vector<NETRESOURCEA>& entries,
+                    std::unique_ptr<TDirListing>& listing) {
+  if (uint32_t code = ReadSmbDirListing(share, listing); code != NO_ERROR) return code;
   NETRESOURCEA entry = record;
   entry.dwUsage = RESOURCEUSAGE_CONNECTABLE;
   entry.lpRemoteName = UncText(share);
@@ -193,7 +195,8 @@ bool IsProvider(const NETRESOURCEA& record) {
          (record.lpRemoteName && *record.lpRemoteName == kSmbProviderName);
 }
 
-uint32_t ListContainer(const NETRESOURCEA* record, std::vector<NETRESOURCEA>& entries, std::string& notice) {
+uint32_t ListContainer(const NETRESOURCEA* record, TNetEnum& listed) {
+  std::vector<NETRESOURCEA>& entries = listed.Entries;
   if (IsEntireNetwork(record)) {
     NETRESOURCEA provider = MakeEntry(RESOURCETYPE_ANY, RESOURCEDISPLAYTYPE_NETWORK, RESOURCEUSAGE_CONTAINER,
                                       kSmbProviderName, nullptr);
@@ -201,11 +204,11 @@ uint32_t ListContainer(const NETRESOURCEA* record, std::vector<NETRESOURCEA>& en
     return NO_ERROR;
   }
   if (!IsAbsentName(record->lpProvider) && *record->lpProvider != kSmbProviderName) return ERROR_BAD_NETPATH;
-  if (IsProvider(*record)) return ListProvider(entries, notice);
+  if (IsProvider(*record)) return ListProvider(entries, listed.Notice);
   const std::string remote = record->lpRemoteName.value_or("");
   if (std::optional<TUncName> name = ParseUncName(remote)) {
     if (name->Share.empty()) return ListShares(*name, entries);
-    return CheckShare(*name, *record, entries);
+    return CheckShare(*name, *record, entries, listed.CheckedListing);
   }
   if (std::optional<TIpv4Range> range = ParseIpv4Range(remote)) return ListRange(*range, entries);
   if (remote.empty() || remote.find_first_of("\\/") != std::string::npos) return ERROR_NOT_CONTAINER;
@@ -221,7 +224,7 @@ uint32_t WNetOpenEnumA(uint32_t dwScope, uint32_t dwType, uint32_t /*dwUsage*/,
   if (dwScope != RESOURCE_GLOBALNET) return ERROR_NOT_SUPPORTED;
   if (dwType != RESOURCETYPE_ANY && dwType != RESOURCETYPE_DISK) return ERROR_NOT_SUPPORTED;
   auto handle = std::make_unique<TNetEnum>();
-  if (uint32_t code = ListContainer(lpNetResource, handle->Entries, handle->Notice); code != NO_ERROR)
+  if (uint32_t code = ListContainer(lpNetResource, *handle); code != NO_ERROR)
     return code;
   *lphEnum = handle.release();
   return NO_ERROR;
@@ -251,6 +254,11 @@ uint32_t WNetEnumResourceA(HNETENUM hEnum, uint32_t* lpcCount, std::vector<NETRE
   }
   *lpcCount = static_cast<uint32_t>(lpBuffer->size());
   return NO_ERROR;
+}
+
+std::unique_ptr<TDirListing> WNetTakeCheckedListing(HNETENUM hEnum) {
+  if (hEnum == nullptr) return nullptr;
+  return std::move(hEnum->CheckedListing);
 }
 
 uint32_t WNetCloseEnum(HNETENUM hEnum) {

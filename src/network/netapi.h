@@ -8,7 +8,8 @@
 // answers on the SMB port, as \\ADDRESS. A server holds its disk shares (\\HOST\share,
 // connectable; printer, IPC and "$" shares are left out). Opening a share (or a folder
 // below one) checks that it can be read and yields the share itself as its only,
-// connectable, entry, so that access problems are reported.
+// connectable, entry, so that access problems are reported; the folder's listing, read
+// for that check, goes to whoever walks it next (WNetTakeCheckedListing).
 //
 // A listing of the provider that succeeded may still have something for the error log
 // (a discovery source that is absent): WNetCloseEnum then returns ERROR_EXTENDED_ERROR
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "discovery/range_probe.h"
+#include "os/dir_listing.h"
 #include "os/net_errors.h"
 #include "os/netresource.h"
 #include "smb/smb_credentials.h"
@@ -54,6 +56,12 @@ uint32_t WNetEnumResourceA(HNETENUM hEnum, uint32_t* lpcCount, std::vector<NETRE
 // Ends the enumeration and frees the handle. ERROR_INVALID_HANDLE for nullptr;
 // ERROR_EXTENDED_ERROR when the listing left a notice (see above).
 uint32_t WNetCloseEnum(HNETENUM hEnum);
+
+// The listing of the share or share folder that the enumeration hEnum was opened on, read
+// to its end while opening it checked the folder; null for any other container, and after
+// the first call. It may be read on any thread. A walk of that folder starts from it
+// rather than list the folder a second time (on a slow link, four round trips).
+std::unique_ptr<TDirListing> WNetTakeCheckedListing(HNETENUM hEnum);
 
 // The container record of an address range: listing it probes every address in it.
 NETRESOURCEA AddressRangeResource(const TIpv4Range& range);

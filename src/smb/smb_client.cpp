@@ -7,11 +7,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
 #include <shared_mutex>
 #include <string>
 
@@ -86,6 +87,28 @@ const smb_thread_functions kThreadFunctions = {CreateMutex, DestroyMutex, LockMu
 
 // The library's log lines would otherwise land on the terminal; nobody reads them.
 void DropLogLine(void*, int, const char*) {}
+
+// Before it reuses a connection the library checks it with an echo, a round trip, when
+// the connection has not answered one for a while (the request timeout), and always at
+// its first reuse after the set-up. OpenSmbFolder sets TrustReusedConnection for a call on
+// a connection that has just answered, its set-up or a listing: the check then takes it as
+// alive without asking the server, as the library does after an echo. A connection that
+// failed is forgotten (TThreadContext::Connected), so its next use is checked again.
+thread_local bool TrustReusedConnection = false;
+std::atomic<smbc_check_server_fn> LibraryCheckServer{nullptr};  // the library's own check
+
+int CheckReusedServer(SMBCCTX* ctx, SMBCSRV* server) {
+  if (TrustReusedConnection) return 0;  // 0: the connection is good
+  return LibraryCheckServer.load(std::memory_order_relaxed)(ctx, server);
+}
+
+// Sets TrustReusedConnection for one call.
+struct TTrustReusedConnection {
+  explicit TTrustReusedConnection(bool trust) { TrustReusedConnection = trust; }
+  ~TTrustReusedConnection() { TrustReusedConnection = false; }
+  TTrustReusedConnection(const TTrustReusedConnection&) = delete;
+  TTrustReusedConnection& operator=(const TTrustReusedConnection&) = delete;
+};
 
 // Lock order: ShareListingLock -> ProtocolLock (shared) -> NewConnectionLock, and
 // ProtocolLock (shared) -> ContextLock, and BrowseLock -> ProtocolLock (exclusive) ->
@@ -167,6 +190,9 @@ SMBCCTX* NewContext() {
   Smbc().smbc_setTimeout(ctx, Options.RequestTimeoutMs);
   Smbc().smbc_setUser(ctx, "");
   Smbc().smbc_setFunctionAuthDataWithContext(ctx, AnswerSmbAuth);
+  if (LibraryCheckServer.load(std::memory_order_relaxed) == nullptr)
+    LibraryCheckServer.store(Smbc().smbc_getFunctionCheckServer(ctx), std::memory_order_relaxed);
+  Smbc().smbc_setFunctionCheckServer(ctx, CheckReusedServer);
   if (Smbc().smbc_init_context(ctx) == nullptr) {
     Smbc().smbc_free_context(ctx, 1);
     return nullptr;
@@ -208,8 +234,9 @@ struct TThreadContext {
   SMBCCTX* Context = nullptr;
   bool Failed = false;
   // "host\share" (small letters) of every share on which this context has opened a
-  // folder, and so holds a connection to; the library keeps one per server and share.
-  std::set<std::string> Connected;
+  // folder, and so holds a connection to (the library keeps one per server and share),
+  // with the time that connection last answered an open.
+  std::map<std::string, std::chrono::steady_clock::time_point> Connected;
   ~TThreadContext() {
     if (Context == nullptr) return;
     // Browsing changes the library's global settings during its I/O: never free meanwhile.
@@ -313,10 +340,12 @@ uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
     return *dir != nullptr;
   };
   // A share this thread's context already holds a connection to needs no set-up.
-  std::set<std::string>& connected = ThisThreadContext.Connected;
+  auto& connected = ThisThreadContext.Connected;
   const std::string key = ConnectionKey(name);
-  if (connected.count(key) != 0) {
+  if (auto known = connected.find(key); known != connected.end()) {
     std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+    TTrustReusedConnection trust(std::chrono::steady_clock::now() - known->second <
+                                 std::chrono::milliseconds(Options.RequestTimeoutMs));
     open();
   } else {
     // On a slow link a set-up takes ten round trips or so; one after another, twelve
@@ -333,7 +362,7 @@ uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
     if (error != EACCES && error != EPERM && error != ENOENT && error != ENOTDIR) connected.erase(key);
     return NetErrorFromErrno(error);
   }
-  connected.insert(key);
+  connected[key] = std::chrono::steady_clock::now();
   FirstConnectionDone.store(true, std::memory_order_release);
   return NO_ERROR;
 }

@@ -35,7 +35,8 @@ int smb_thread_set_functions(const struct smb_thread_functions* tf);
   X(smbc_setFunctionAuthDataWithContext) X(smbc_setConfiguration) X(smbc_setOptionProtocols) \
   X(smbc_setOptionNoAutoAnonymousLogin) X(smbc_getFunctionOpendir) X(smbc_getFunctionReaddir) \
   X(smbc_getFunctionReaddirPlus) X(smbc_getFunctionReaddirPlus2) X(smbc_getFunctionLseekdir)     \
-  X(smbc_getFunctionClosedir) X(smbc_getFunctionPurgeCachedServers) X(smb_thread_set_functions)
+  X(smbc_getFunctionClosedir) X(smbc_getFunctionPurgeCachedServers) X(smbc_getFunctionCheckServer) \
+  X(smbc_setFunctionCheckServer) X(smb_thread_set_functions)
 
 struct TSmbLibrary {
   LQ_SMB_ENTRY_POINTS(LQ_DECLARE_ENTRY_POINT)

@@ -86,7 +86,40 @@ class TSmbDirListing final : public TDirListing {
   size_t Position = 0;         // the entry Next reads
 };
 
+// A listing read to its end beforehand, replayed from memory.
+class TReadDirListing final : public TDirListing {
+ public:
+  TReadDirListing(std::vector<TDirEntry> entries, const TListingFailure& failure) : Entries(std::move(entries)) {
+    Stopped = failure;
+  }
+
+  bool Next(TDirEntry& entry) override {
+    if (Position >= Entries.size()) return false;
+    entry = std::move(Entries[Position++]);
+    return true;
+  }
+
+  void Detail(TDirEntry& entry) override { entry.Detailed = true; }
+
+ private:
+  std::vector<TDirEntry> Entries;
+  size_t Position = 0;  // the entry Next hands out
+};
+
 }  // namespace
+
+uint32_t ReadSmbDirListing(const TUncName& name, std::unique_ptr<TDirListing>& listing) {
+  listing.reset();
+  SMBCCTX* ctx = nullptr;
+  SMBCFILE* dir = nullptr;
+  if (const uint32_t code = OpenSmbFolder(name, &ctx, &dir); code != NO_ERROR) return code;
+  TSmbDirListing open(ctx, dir, name);
+  std::vector<TDirEntry> entries;
+  TDirEntry entry;
+  while (open.Next(entry)) entries.push_back(std::move(entry));
+  listing = std::make_unique<TReadDirListing>(std::move(entries), open.Failure());
+  return NO_ERROR;
+}
 
 std::unique_ptr<TDirListing> OpenSmbDirListing(const std::string& uncFolder, TListingFailure* failure) {
   std::optional<TUncName> name = ParseUncName(uncFolder);

@@ -13,8 +13,10 @@
 #include <cstring>
 #include <chrono>
 #include <string>
+#include <future>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 #include "os/net_errors.h"
@@ -36,6 +38,8 @@ struct TProbeResult {
 
 std::mutex ProbeLock;                       // leaf lock
 std::map<std::string, TProbeResult> Probes;  // lower-case host -> result; guarded by ProbeLock
+// Probes that StartSmbProbe set going and nobody has waited for yet; guarded by ProbeLock.
+std::map<std::string, std::shared_future<uint32_t>> StartedProbes;
 
 // Closes every socket it holds when it goes out of scope.
 struct TSockets {
@@ -100,7 +104,21 @@ struct TAttempt {
   TClock::time_point Deadline;
 };
 
-uint32_t ProbeNow(const std::string& host) {
+// Where a host is probed: each address and port to try (at most 8), or, when the name
+// settles it without a probe, the code (Decided).
+struct TProbeTargets {
+  struct TTarget {
+    sockaddr_storage Address;
+    socklen_t Length;
+    uint16_t Port;
+  };
+  std::vector<TTarget> Targets;
+  bool Decided = false;
+  uint32_t Code = NO_ERROR;
+};
+
+TProbeTargets ResolveProbe(const std::string& host) {
+  TProbeTargets targets;
   std::vector<uint16_t> ports;
   if (uint16_t port = SmbHostPort(host)) ports.push_back(port);
   else ports = {445, 139};
@@ -116,31 +134,43 @@ uint32_t ProbeNow(const std::string& host) {
     // Servers found by workgroup browsing carry NetBIOS names, which only the library
     // resolves (broadcast, WINS). Such a name is left to the library rather than taken for
     // an unreachable host; any other name that does not resolve is one.
-    return IsNetBiosName(bare) ? NO_ERROR : ERROR_BAD_NETPATH;
+    targets.Decided = true;
+    targets.Code = IsNetBiosName(bare) ? NO_ERROR : ERROR_BAD_NETPATH;
+    return targets;
   }
-
-  const auto start = TClock::now();
-  TSockets sockets;
-  std::vector<TAttempt> attempts;  // attempts[i] belongs to sockets.Fds[i]
-  for (addrinfo* a = addresses; a != nullptr && sockets.Fds.size() < 8; a = a->ai_next) {
+  for (addrinfo* a = addresses; a != nullptr && targets.Targets.size() < 8; a = a->ai_next) {
     for (uint16_t port : ports) {
-      sockaddr_storage address{};
-      std::memcpy(&address, a->ai_addr, a->ai_addrlen);
-      if (a->ai_family == AF_INET) reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(port);
-      else if (a->ai_family == AF_INET6) reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(port);
+      TProbeTargets::TTarget target{};
+      std::memcpy(&target.Address, a->ai_addr, a->ai_addrlen);
+      target.Length = a->ai_addrlen;
+      target.Port = port;
+      if (a->ai_family == AF_INET) reinterpret_cast<sockaddr_in*>(&target.Address)->sin_port = htons(port);
+      else if (a->ai_family == AF_INET6) reinterpret_cast<sockaddr_in6*>(&target.Address)->sin6_port = htons(port);
       else continue;
-      int fd = socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      if (fd < 0) continue;
-      int result = connect(fd, reinterpret_cast<sockaddr*>(&address), a->ai_addrlen);
-      if (result != 0 && errno != EINPROGRESS) {
-        close(fd);
-        continue;
-      }
-      sockets.Fds.push_back({fd, POLLOUT, 0});
-      attempts.push_back({port, false, start + std::chrono::milliseconds(kSmbProbeTimeoutMs)});
+      targets.Targets.push_back(target);
     }
   }
   freeaddrinfo(addresses);
+  return targets;
+}
+
+// Probes targets; touches nothing but its own sockets.
+uint32_t ProbeTargets(const TProbeTargets& targets) {
+  if (targets.Decided) return targets.Code;
+  const auto start = TClock::now();
+  TSockets sockets;
+  std::vector<TAttempt> attempts;  // attempts[i] belongs to sockets.Fds[i]
+  for (const TProbeTargets::TTarget& target : targets.Targets) {
+    int fd = socket(target.Address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    int result = connect(fd, reinterpret_cast<const sockaddr*>(&target.Address), target.Length);
+    if (result != 0 && errno != EINPROGRESS) {
+      close(fd);
+      continue;
+    }
+    sockets.Fds.push_back({fd, POLLOUT, 0});
+    attempts.push_back({target.Port, false, start + std::chrono::milliseconds(kSmbProbeTimeoutMs)});
+  }
 
   const auto drop = [&](size_t i) {
     close(sockets.Fds[i].fd);
@@ -193,23 +223,64 @@ uint32_t ProbeNow(const std::string& host) {
   return ERROR_BAD_NETPATH;
 }
 
+// Keeps code as the result for key. The caller holds ProbeLock.
+void KeepResult(const std::string& key, uint32_t code) {
+  Probes[key] = {code, TClock::now() + (code == NO_ERROR ? kReachableFor : kUnreachableFor)};
+}
+
+// Whether a result for key is kept and still fresh; then *code is it. The caller holds
+// ProbeLock.
+bool KeptResult(const std::string& key, uint32_t* code) {
+  auto it = Probes.find(key);
+  if (it == Probes.end() || TClock::now() >= it->second.Until) return false;
+  *code = it->second.Code;
+  return true;
+}
+
 }  // namespace
 
-uint32_t ProbeSmbHost(const std::string& host) {
-  std::string key = AsciiLower(host);
+void StartSmbProbe(const std::string& host) {
+  const std::string key = AsciiLower(host);
   {
     std::lock_guard<std::mutex> guard(ProbeLock);
-    auto it = Probes.find(key);
-    if (it != Probes.end() && TClock::now() < it->second.Until) return it->second.Code;
+    uint32_t code = NO_ERROR;
+    if (KeptResult(key, &code) || StartedProbes.count(key) != 0) return;
   }
-  uint32_t code = ProbeNow(host);
-  auto until = TClock::now() + (code == NO_ERROR ? kReachableFor : kUnreachableFor);
+  TProbeTargets targets = ResolveProbe(host);
   std::lock_guard<std::mutex> guard(ProbeLock);
-  Probes[key] = {code, until};
+  if (targets.Decided) {
+    KeepResult(key, targets.Code);
+    return;
+  }
+  try {
+    StartedProbes[key] = std::async(std::launch::async, [targets = std::move(targets)] { return ProbeTargets(targets); });
+  } catch (const std::system_error&) {
+    // No thread for it: the first ProbeSmbHost probes the host itself.
+  }
+}
+
+uint32_t ProbeSmbHost(const std::string& host) {
+  const std::string key = AsciiLower(host);
+  std::shared_future<uint32_t> started;
+  {
+    std::lock_guard<std::mutex> guard(ProbeLock);
+    uint32_t code = NO_ERROR;
+    if (KeptResult(key, &code)) return code;
+    if (auto it = StartedProbes.find(key); it != StartedProbes.end()) started = it->second;
+  }
+  const uint32_t code = started.valid() ? started.get() : ProbeTargets(ResolveProbe(host));
+  std::lock_guard<std::mutex> guard(ProbeLock);
+  KeepResult(key, code);
+  if (started.valid()) StartedProbes.erase(key);
   return code;
 }
 
 void ForgetSmbProbes() {
-  std::lock_guard<std::mutex> guard(ProbeLock);
-  Probes.clear();
+  std::map<std::string, std::shared_future<uint32_t>> started;
+  {
+    std::lock_guard<std::mutex> guard(ProbeLock);
+    Probes.clear();
+    started.swap(StartedProbes);
+  }
+  // A probe still under way ends here, outside the lock, before its result is dropped.
 }

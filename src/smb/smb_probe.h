@@ -5,6 +5,7 @@
 // connects within kSmbProbeTimeoutMs and then wants the server's answer to its first
 // request within kSmbAnswerTimeoutMs, so a host costs at most their sum.
 // Results are kept for a while per host so that a search does not probe for every folder.
+// A caller that knows the host early may start the probe on the side (StartSmbProbe).
 // Safe from any thread (ProbeLock, a leaf lock, is never held while waiting on the network).
 #include <cstdint>
 #include <string>
@@ -18,6 +19,13 @@ inline constexpr int kSmbAnswerTimeoutMs = 2500;
 // refuses, cannot be resolved, closes the connection or does not answer in time. A NetBIOS name (up to 15 bytes, no dot) that the
 // system resolver does not know is not probed: NO_ERROR, and the library resolves it.
 uint32_t ProbeSmbHost(const std::string& host);
+
+// Starts probing host on a thread of its own and returns at once; the next ProbeSmbHost of
+// host waits for that probe instead of making one. The name is resolved before this
+// returns, so the probe's thread uses nothing of the process but its own sockets: the
+// caller may set the SMB client up meanwhile (which changes the environment for a moment).
+// Nothing happens when a result is kept or a probe is under way already.
+void StartSmbProbe(const std::string& host);
 
 // Forgets every kept result (tests restart servers on the same address).
 void ForgetSmbProbes();

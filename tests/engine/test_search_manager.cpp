@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "engine/search_thread.h"
+#include "engine/worker_pool.h"
 #include "search_fixture.h"
 
 namespace {
@@ -225,6 +226,35 @@ TEST(ManagerLifetime, DestroyingMidSearchWithAHandOffBlockedWaitsForEveryWorker)
   rig->Manager.reset();
   EXPECT_GE(changes.load(), 1);
   rig.reset();  // the store and the log go only now
+}
+
+// A job submitted while the pool holds as many threads as its limit, all busy, waits for
+// one of them rather than get a thread of its own, and runs once that thread is free.
+TEST(WorkerPoolLimit, AJobPastTheLimitWaitsForABusyThread) {
+  TWorkerPool pool;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool firstMayEnd = false;
+  int ran = 0;
+  pool.Submit([&] {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [&] { return firstMayEnd; });
+    ++ran;
+    changed.notify_all();
+  }, 1);
+  pool.Submit([&] {
+    std::lock_guard<std::mutex> guard(lock);
+    ++ran;
+    changed.notify_all();
+  }, 1);
+  EXPECT_EQ(pool.ThreadCount(), 1u);
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    firstMayEnd = true;
+    changed.notify_all();
+    changed.wait(guard, [&] { return ran == 2; });
+  }
+  EXPECT_EQ(pool.ThreadCount(), 1u);
 }
 
 TEST(WorkerBatch, GrowsByFourThenSixteenThenAQuarter) {
