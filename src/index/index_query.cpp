@@ -201,12 +201,16 @@ std::vector<uint32_t> TIndexQuery::TImpl::Candidates(unsigned threads) const {
   std::vector<std::vector<uint8_t>> may(literals, std::vector<uint8_t>(groupCount, 1));
   for (size_t l = 0; l < literals; ++l)
     if (!filter.Narrow(Literals[l], may[l])) File.Damaged("checksum of the name filter");
-  std::vector<uint32_t> scanned;
+  struct TScanned {
+    uint32_t Group;
+    uint64_t First, Next;  // its range of the names (TIndexFile::GroupRange)
+  };
+  std::vector<TScanned> scanned;
   uint64_t bytes = 0;
   for (uint32_t g = 0; g < groupCount; ++g) {
     if (std::none_of(may.begin(), may.end(), [&](const std::vector<uint8_t>& m) { return m[g] != 0; })) continue;
-    scanned.push_back(g);
     const auto [first, next] = File.GroupRange(g);
+    scanned.push_back({g, first, next});
     bytes += next - first;
   }
   if (threads == 0) threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
@@ -215,8 +219,7 @@ std::vector<uint32_t> TIndexQuery::TImpl::Candidates(unsigned threads) const {
   std::vector<size_t> bounds{0};
   uint64_t sofar = 0;
   for (size_t i = 0; i < scanned.size() && bounds.size() < threads; ++i) {
-    const auto [first, next] = File.GroupRange(scanned[i]);
-    sofar += next - first;
+    sofar += scanned[i].Next - scanned[i].First;
     if (sofar * threads >= bytes * bounds.size()) bounds.push_back(i + 1);
   }
   while (bounds.size() <= threads) bounds.push_back(scanned.size());
@@ -225,8 +228,7 @@ std::vector<uint32_t> TIndexQuery::TImpl::Candidates(unsigned threads) const {
   auto work = [&](unsigned t) {
     std::vector<uint64_t> positions;
     for (size_t i = bounds[t]; i < bounds[t + 1]; ++i) {
-      const uint32_t g = scanned[i];
-      const auto [first, next] = File.GroupRange(g);
+      const auto [g, first, next] = scanned[i];
       TChecksum sum, ignored;
       bool summed = false;
       for (size_t l = 0; l < literals; ++l) {
