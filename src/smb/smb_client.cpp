@@ -225,8 +225,19 @@ void InitOnceBody(const TSmbClientOptions& options) {
   std::string extraPath = dir + "/.smb/process-" + std::to_string(getpid()) + ".conf";
   bool ok = WriteConfigFile(extraPath, extra) && Smbc().smbc_setConfiguration(probe, extraPath.c_str()) == 0;
   std::remove(extraPath.c_str());
-  Smbc().smbc_free_context(probe, 1);
-  InitOk = ok;
+  // The library drops its whole configuration whenever a context is freed while no
+  // initialised context is left, and the next new context reads the host's smb.conf
+  // instead. This one is initialised and kept for the life of the process, so the private
+  // configuration holds while threads' contexts come and go (and the first thread's
+  // context does not read the configuration again).
+  Smbc().smbc_setDebug(probe, 0);
+  Smbc().smbc_setLogCallback(probe, nullptr, DropLogLine);
+  Smbc().smbc_setFunctionAuthDataWithContext(probe, AnswerSmbAuth);
+  if (!ok || Smbc().smbc_init_context(probe) == nullptr) {
+    Smbc().smbc_free_context(probe, 1);
+    return;
+  }
+  InitOk = true;
 }
 
 // Frees this thread's context when the thread ends.

@@ -10,11 +10,13 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "engine/search_fixture.h"
 #include "network_env.h"
 #include "os/dos_time.h"
 #include "smb/smb_listing.h"
+#include "smb/smb_path.h"
 
 namespace {
 
@@ -128,6 +130,23 @@ TEST(ShareWalk, FoldersThatCannotBeListedGiveNoListing) {
 // Many runs of a full search with twelve workers, each on its own SMB connection: every
 // run must find every file. Before the client's thread hooks were installed such runs
 // crashed or lost entries.
+// The library's name cache is a file of its state folder: the process's private one, not
+// the host's, also after threads whose contexts were the only ones have ended.
+TEST(ShareWalk, TheLibraryKeepsThePrivateConfigurationWhileThreadsComeAndGo) {
+  REQUIRE_SERVER();
+  SetSmbHostPort("localhost", TestServer()->Port());
+  for (int round = 0; round < 2; ++round)  // each thread's context is freed as it ends
+    std::thread([] { ListShareFolder("\\\\localhost\\public"); }).join();
+  std::vector<std::string> caches;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+    if (target.ends_with("/gencache.tdb")) caches.push_back(target);
+  }
+  ASSERT_FALSE(caches.empty()) << "the name was not resolved through the library's cache";
+  for (const std::string& cache : caches) EXPECT_NE(cache.find("/lanternquest-smb-"), std::string::npos) << cache;
+}
+
 TEST(ShareWalk, StressTwelveWorkersFiftyRuns) {
   REQUIRE_SERVER();
   constexpr int kFolders = 60;
