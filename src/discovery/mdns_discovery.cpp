@@ -1,11 +1,11 @@
 #include "discovery/mdns_discovery.h"
 
-#include "discovery/discovery_libraries.h"
-
 #include <net/if.h>
 
 #include <algorithm>
 #include <memory>
+
+#include "discovery/discovery_libraries.h"
 
 namespace {
 

@@ -1,14 +1,13 @@
 #include "discovery/wsd_message.h"
 
-#include "discovery/discovery_libraries.h"
-
-
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <random>
+
+#include "discovery/discovery_libraries.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 // TFileThread: the folder walker. It lists its task's folder once (not the sub-folders),
-// or takes the listing the task carries (TSearchTask::Listed), and makes one pass over that listing per mask of the task's mask list, in order. An
-// entry that passes the filter and a mask becomes a result, delivered once, by the first
-// mask it matches. Once the folder is listed, every sub-folder (hidden ones included,
+// or takes the listing the task carries (TSearchTask::Listed), and makes one pass over
+// that listing per mask of the task's mask list, in order. An entry that passes the
+// filter and a mask becomes a result, delivered once, by the first mask it matches. Once the folder is listed, every sub-folder (hidden ones included,
 // links to folders excepted) goes back to the manager as a new task, whether or not it is
 // a result itself: all of them in one batch, in listing order, before the first pass, so
 // that idle workers can start on them at once. A malformed mask ends the run before the

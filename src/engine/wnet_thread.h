@@ -3,8 +3,8 @@
 // provider, a workgroup, a server) and queues what it finds: every sub-container as a
 // network task, every connectable disk share as a folder task whose Path is the share's
 // UNC name. A share's own enumeration lists the share to check it; its folder task takes
-// that listing along (TSearchTask::Listed). It delivers no results. A failure to open or close the enumeration becomes one
-// line of the page's error log.
+// that listing along (TSearchTask::Listed). It delivers no results. A failure to open or
+// close the enumeration becomes one line of the page's error log.
 //
 // The worker keeps asking for entries until the enumeration reports that none are left,
 // so a container larger than one 16 KB buffer is searched whole.

@@ -179,9 +179,9 @@ std::string CommonConfig(const std::string& dir) {
          "  client min protocol = NT1\n";
 }
 
-SMBCCTX* NewContext() {
-  SMBCCTX* ctx = Smbc().smbc_new_context();
-  if (ctx == nullptr) return nullptr;
+// Gives ctx, fresh from smbc_new_context, the process's settings and initialises it; on
+// failure frees it and returns nullptr.
+SMBCCTX* InitContext(SMBCCTX* ctx) {
   Smbc().smbc_setDebug(ctx, 0);
   Smbc().smbc_setLogCallback(ctx, nullptr, DropLogLine);
   Smbc().smbc_setOptionUseKerberos(ctx, 0);
@@ -198,6 +198,11 @@ SMBCCTX* NewContext() {
     return nullptr;
   }
   return ctx;
+}
+
+SMBCCTX* NewContext() {
+  SMBCCTX* ctx = Smbc().smbc_new_context();
+  return ctx == nullptr ? nullptr : InitContext(ctx);
 }
 
 void InitOnceBody(const TSmbClientOptions& options) {
@@ -230,14 +235,11 @@ void InitOnceBody(const TSmbClientOptions& options) {
   // instead. This one is initialised and kept for the life of the process, so the private
   // configuration holds while threads' contexts come and go (and the first thread's
   // context does not read the configuration again).
-  Smbc().smbc_setDebug(probe, 0);
-  Smbc().smbc_setLogCallback(probe, nullptr, DropLogLine);
-  Smbc().smbc_setFunctionAuthDataWithContext(probe, AnswerSmbAuth);
-  if (!ok || Smbc().smbc_init_context(probe) == nullptr) {
+  if (!ok) {
     Smbc().smbc_free_context(probe, 1);
     return;
   }
-  InitOk = true;
+  InitOk = InitContext(probe) != nullptr;
 }
 
 // Frees this thread's context when the thread ends.
