@@ -287,10 +287,9 @@ uint32_t SmbConnect(const std::string& remoteName, const TSmbCredentials& creden
   SMBCFILE* dir = nullptr;
   int error = 0;
   auto open = [&] {
-    SmbConnectingCall([&] {
+    error = SmbConnectingCall(name->Host, [&] {
       dir = Smbc().smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
-      error = errno;
-      return dir != nullptr;
+      return dir != nullptr ? 0 : errno;
     });
   };
   if (name->Share.empty()) WithShareListingLock(open);

@@ -118,9 +118,16 @@ struct TTrustReusedConnection {
 // thread's context also hold ProtocolLock shared.
 std::mutex ContextLock;
 // The library keeps the protocol range of new connections in process-wide settings, not
-// per context. Browsing narrows the range to SMB1 while it holds ProtocolLock exclusively;
+// per context. Browsing narrows the range to SMB1, and a set-up for a server that speaks
+// only SMB1 widens it (WithSmb1Allowed), each while holding ProtocolLock exclusively;
 // every other call that may open a connection holds it shared.
 std::shared_mutex ProtocolLock;
+// The range new connections use: SMB2's own negotiate, one round trip. A range that
+// starts at SMB1 opens every connection with an SMB1 negotiate, which an SMB2 server
+// answers only to be asked again in SMB2.
+constexpr const char* kLowestProtocol = "SMB2_02";
+constexpr const char* kHighestProtocol = "SMB3";
+constexpr const char* kSmb1Protocol = "NT1";
 // Held for every call that may open a new connection on a thread's context, unless
 // SetUpMayOverlap says that set-up may run alongside others. Calls on a connection the
 // thread already holds run in parallel. Owned by nobody; held only during such a call.
@@ -176,7 +183,7 @@ std::string CommonConfig(const std::string& dir) {
          "  ncalrpc dir = " + dir + "/ncalrpc\n"
          "  log level = 0\n"
          "  client use kerberos = off\n"
-         "  client min protocol = NT1\n";
+         "  client min protocol = " + std::string(kLowestProtocol) + "\n";
 }
 
 // Gives ctx, fresh from smbc_new_context, the process's settings and initialises it; on
@@ -302,9 +309,9 @@ void WithSmbBrowseContext(const std::function<void(SMBCCTX*)>& call) {
     BrowseContext = NewContext();
   }
   std::unique_lock<std::shared_mutex> protocolGuard(ProtocolLock);
-  if (BrowseContext != nullptr) Smbc().smbc_setOptionProtocols(BrowseContext, "NT1", "NT1");
+  if (BrowseContext != nullptr) Smbc().smbc_setOptionProtocols(BrowseContext, kSmb1Protocol, kSmb1Protocol);
   call(BrowseContext);
-  if (BrowseContext != nullptr) Smbc().smbc_setOptionProtocols(BrowseContext, "NT1", "SMB3");
+  if (BrowseContext != nullptr) Smbc().smbc_setOptionProtocols(BrowseContext, kLowestProtocol, kHighestProtocol);
 }
 
 void WithShareListingLock(const std::function<void()>& call) {
@@ -332,12 +339,62 @@ bool SetUpMayOverlap(const TUncName& name) {
   return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
 
+// Runs call on ctx with new connections allowed SMB1 as well as SMB2 and 3, alone: no
+// other call that may open a connection runs meanwhile. Returns what call returns.
+int WithSmb1Allowed(SMBCCTX* ctx, const std::function<int()>& call) {
+  std::unique_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+  Smbc().smbc_setOptionProtocols(ctx, kSmb1Protocol, kHighestProtocol);
+  const int error = call();
+  Smbc().smbc_setOptionProtocols(ctx, kLowestProtocol, kHighestProtocol);
+  return error;
+}
+
+// Whether a set-up to host that failed with error may have failed for want of SMB1. A
+// server that speaks only SMB1 ends a connection that starts with SMB2's negotiate, or
+// answers it with something the library cannot read. Neither applies to a host that
+// answered its probe in SMB2, and the second only to a host that answered at all (the
+// library fails so too on a NetBIOS name that nobody answers).
+bool MayWantSmb1(const std::string& host, int error) {
+  const TSmbProbeAnswer answer = SmbProbeAnswer(host);
+  if (answer == TSmbProbeAnswer::Smb2) return false;
+  switch (error) {
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ENETRESET:
+    case EPIPE:
+    case ESHUTDOWN:
+    case EPROTO:
+      return true;
+    case EINVAL:
+      return answer == TSmbProbeAnswer::Other;
+    default:
+      return false;
+  }
+}
+
+// Runs call, which may set up a connection to host on ctx and returns 0 or the errno of
+// its failure: alongside other set-ups when mayOverlap, else never alongside another. A
+// host known to speak only SMB1 is set up with SMB1 allowed; a first failure that may be
+// for want of SMB1 is tried once more so, and the host noted when that works.
+int SetUpCall(SMBCCTX* ctx, const std::string& host, bool mayOverlap, const std::function<int()>& call) {
+  if (IsSmb1OnlyHost(host)) return WithSmb1Allowed(ctx, call);
+  int error = 0;
+  {
+    std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
+    std::unique_lock<std::mutex> guard(NewConnectionLock, std::defer_lock);
+    if (!mayOverlap) guard.lock();
+    error = call();
+  }
+  if (error == 0 || !MayWantSmb1(host, error)) return error;
+  error = WithSmb1Allowed(ctx, call);
+  if (error == 0) NoteSmb1OnlyHost(host);
+  return error;
+}
+
 }  // namespace
 
-void SmbConnectingCall(const std::function<bool()>& call) {
-  std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
-  std::lock_guard<std::mutex> guard(NewConnectionLock);
-  call();
+int SmbConnectingCall(const std::string& host, const std::function<int()>& call) {
+  return SetUpCall(SmbThreadContext(), host, false, call);
 }
 
 uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
@@ -346,29 +403,23 @@ uint32_t OpenSmbFolder(const TUncName& name, SMBCCTX** ctx, SMBCFILE** dir) {
   if (*ctx == nullptr) return ERROR_NO_NETWORK;
   if (uint32_t code = ProbeSmbHost(name.Host); code != NO_ERROR) return code;
   std::string url = SmbUrl(name);
-  int error = 0;
   auto open = [&] {
     *dir = Smbc().smbc_getFunctionOpendir(*ctx)(*ctx, url.c_str());
-    error = errno;
-    return *dir != nullptr;
+    return *dir != nullptr ? 0 : errno;
   };
   // A share this thread's context already holds a connection to needs no set-up.
   auto& connected = ThisThreadContext.Connected;
   const std::string key = ConnectionKey(name);
+  int error = 0;
   if (auto known = connected.find(key); known != connected.end()) {
     std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
     TTrustReusedConnection trust(std::chrono::steady_clock::now() - known->second <
                                  std::chrono::milliseconds(Options.RequestTimeoutMs));
-    open();
+    error = open();
   } else {
     // On a slow link a set-up takes ten round trips or so; one after another, twelve
     // threads would wait for each other's most of a second before all of them list.
-    if (SetUpMayOverlap(name)) {
-      std::shared_lock<std::shared_mutex> protocolGuard(ProtocolLock);
-      open();
-    } else {
-      SmbConnectingCall(open);
-    }
+    error = SetUpCall(*ctx, name.Host, SetUpMayOverlap(name), open);
   }
   if (*dir == nullptr) {
     // A refusal or a missing folder says nothing of the connection, which stays.

@@ -8,7 +8,7 @@
 // Kerberos off. Call it once at start-up while the process has one thread; the first use
 // of a context does it otherwise.
 //
-// Each thread gets its own SMB2/3 context on first use; it keeps its server connections
+// Each thread gets its own context on first use; it keeps its server connections
 // for the next folder and is freed when the thread ends. Workgroup and server browsing
 // needs SMB1 and has one shared context of its own, used under a lock.
 //
@@ -54,13 +54,15 @@ void WithSmbBrowseContext(const std::function<void(SMBCCTX*)>& call);
 // overlap. Lock order: share-listing lock, then the first-use lock inside.
 void WithShareListingLock(const std::function<void()>& call);
 
-// Runs call, a call on this thread's context that may open a new connection (an opendir):
-// never while browsing has narrowed the protocols to SMB1, and never alongside another
-// such call on any thread (setting up a connection uses process-wide state of the C
-// library). call returns whether it succeeded. OpenSmbFolder goes through here only for a
-// share that this thread's context has no connection to yet, and only when that set-up
-// may not overlap others.
-void SmbConnectingCall(const std::function<bool()>& call);
+// Runs call, a call on this thread's context that may open a new connection to host (an
+// opendir): never while browsing has narrowed the protocols to SMB1, and never alongside
+// another such call on any thread (setting up a connection uses process-wide state of the
+// C library). call returns 0 or the errno of its failure, and so does this. New
+// connections speak SMB2 or 3 from their first request; a host that speaks only SMB1 is
+// set up with SMB1 allowed as well, alone (once a set-up that may have failed for want of
+// SMB1 has worked so, the host is noted: smb_probe.h). OpenSmbFolder sets up connections
+// the same way, alongside each other where that is safe.
+int SmbConnectingCall(const std::string& host, const std::function<int()>& call);
 
 // Opens the folder name (\\host\share[\dir]) or the share list of \\host on this
 // thread's context, after probing the host. A folder on a server given as an address may

@@ -16,6 +16,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -31,15 +32,23 @@ using TClock = std::chrono::steady_clock;
 constexpr auto kReachableFor = std::chrono::seconds(60);
 constexpr auto kUnreachableFor = std::chrono::seconds(5);
 
+// What one probe found.
+struct TProbeOutcome {
+  uint32_t Code = ERROR_BAD_NETPATH;
+  TSmbProbeAnswer Answer = TSmbProbeAnswer::None;
+};
+
 struct TProbeResult {
-  uint32_t Code;
+  TProbeOutcome Outcome;
   TClock::time_point Until;
 };
 
 std::mutex ProbeLock;                       // leaf lock
 std::map<std::string, TProbeResult> Probes;  // lower-case host -> result; guarded by ProbeLock
 // Probes that StartSmbProbe set going and nobody has waited for yet; guarded by ProbeLock.
-std::map<std::string, std::shared_future<uint32_t>> StartedProbes;
+std::map<std::string, std::shared_future<TProbeOutcome>> StartedProbes;
+// Lower-case hosts that took a connection only with SMB1 allowed; guarded by ProbeLock.
+std::set<std::string> Smb1OnlyHosts;
 
 // Closes every socket it holds when it goes out of scope.
 struct TSockets {
@@ -155,8 +164,8 @@ TProbeTargets ResolveProbe(const std::string& host) {
 }
 
 // Probes targets; touches nothing but its own sockets.
-uint32_t ProbeTargets(const TProbeTargets& targets) {
-  if (targets.Decided) return targets.Code;
+TProbeOutcome ProbeTargets(const TProbeTargets& targets) {
+  if (targets.Decided) return {targets.Code, TSmbProbeAnswer::None};
   const auto start = TClock::now();
   TSockets sockets;
   std::vector<TAttempt> attempts;  // attempts[i] belongs to sockets.Fds[i]
@@ -216,25 +225,27 @@ uint32_t ProbeTargets(const TProbeTargets& targets) {
         continue;
       }
       char answer[64];
-      if (recv(fd.fd, answer, sizeof answer, 0) > 0) return NO_ERROR;
+      if (const ssize_t got = recv(fd.fd, answer, sizeof answer, 0); got > 0) {
+        // After the 4-byte length, an SMB2 header: the server chose SMB2 from the offer.
+        const bool smb2 = got >= 8 && std::memcmp(answer + 4, "\xFESMB", 4) == 0;
+        return {NO_ERROR, smb2 ? TSmbProbeAnswer::Smb2 : TSmbProbeAnswer::Other};
+      }
       drop(i);  // closed or failed without a word
     }
   }
-  return ERROR_BAD_NETPATH;
+  return {};
 }
 
-// Keeps code as the result for key. The caller holds ProbeLock.
-void KeepResult(const std::string& key, uint32_t code) {
-  Probes[key] = {code, TClock::now() + (code == NO_ERROR ? kReachableFor : kUnreachableFor)};
+// Keeps outcome as the result for key. The caller holds ProbeLock.
+void KeepResult(const std::string& key, const TProbeOutcome& outcome) {
+  Probes[key] = {outcome, TClock::now() + (outcome.Code == NO_ERROR ? kReachableFor : kUnreachableFor)};
 }
 
-// Whether a result for key is kept and still fresh; then *code is it. The caller holds
-// ProbeLock.
-bool KeptResult(const std::string& key, uint32_t* code) {
+// The result kept for key while it is fresh, else nullptr. The caller holds ProbeLock.
+const TProbeOutcome* KeptResult(const std::string& key) {
   auto it = Probes.find(key);
-  if (it == Probes.end() || TClock::now() >= it->second.Until) return false;
-  *code = it->second.Code;
-  return true;
+  if (it == Probes.end() || TClock::now() >= it->second.Until) return nullptr;
+  return &it->second.Outcome;
 }
 
 }  // namespace
@@ -243,13 +254,12 @@ void StartSmbProbe(const std::string& host) {
   const std::string key = AsciiLower(host);
   {
     std::lock_guard<std::mutex> guard(ProbeLock);
-    uint32_t code = NO_ERROR;
-    if (KeptResult(key, &code) || StartedProbes.count(key) != 0) return;
+    if (KeptResult(key) != nullptr || StartedProbes.count(key) != 0) return;
   }
   TProbeTargets targets = ResolveProbe(host);
   std::lock_guard<std::mutex> guard(ProbeLock);
   if (targets.Decided) {
-    KeepResult(key, targets.Code);
+    KeepResult(key, {targets.Code, TSmbProbeAnswer::None});
     return;
   }
   try {
@@ -261,25 +271,41 @@ void StartSmbProbe(const std::string& host) {
 
 uint32_t ProbeSmbHost(const std::string& host) {
   const std::string key = AsciiLower(host);
-  std::shared_future<uint32_t> started;
+  std::shared_future<TProbeOutcome> started;
   {
     std::lock_guard<std::mutex> guard(ProbeLock);
-    uint32_t code = NO_ERROR;
-    if (KeptResult(key, &code)) return code;
+    if (const TProbeOutcome* kept = KeptResult(key)) return kept->Code;
     if (auto it = StartedProbes.find(key); it != StartedProbes.end()) started = it->second;
   }
-  const uint32_t code = started.valid() ? started.get() : ProbeTargets(ResolveProbe(host));
+  const TProbeOutcome outcome = started.valid() ? started.get() : ProbeTargets(ResolveProbe(host));
   std::lock_guard<std::mutex> guard(ProbeLock);
-  KeepResult(key, code);
+  KeepResult(key, outcome);
   if (started.valid()) StartedProbes.erase(key);
-  return code;
+  return outcome.Code;
+}
+
+TSmbProbeAnswer SmbProbeAnswer(const std::string& host) {
+  std::lock_guard<std::mutex> guard(ProbeLock);
+  const TProbeOutcome* kept = KeptResult(AsciiLower(host));
+  return kept != nullptr ? kept->Answer : TSmbProbeAnswer::None;
+}
+
+void NoteSmb1OnlyHost(const std::string& host) {
+  std::lock_guard<std::mutex> guard(ProbeLock);
+  Smb1OnlyHosts.insert(AsciiLower(host));
+}
+
+bool IsSmb1OnlyHost(const std::string& host) {
+  std::lock_guard<std::mutex> guard(ProbeLock);
+  return Smb1OnlyHosts.count(AsciiLower(host)) != 0;
 }
 
 void ForgetSmbProbes() {
-  std::map<std::string, std::shared_future<uint32_t>> started;
+  std::map<std::string, std::shared_future<TProbeOutcome>> started;
   {
     std::lock_guard<std::mutex> guard(ProbeLock);
     Probes.clear();
+    Smb1OnlyHosts.clear();
     started.swap(StartedProbes);
   }
   // A probe still under way ends here, outside the lock, before its result is dropped.

@@ -27,5 +27,21 @@ uint32_t ProbeSmbHost(const std::string& host);
 // Nothing happens when a result is kept or a probe is under way already.
 void StartSmbProbe(const std::string& host);
 
-// Forgets every kept result (tests restart servers on the same address).
+// What a host's answer to its probe said of the protocols it speaks.
+enum class TSmbProbeAnswer {
+  None,   // no fresh probe result, no answer, or the name was not probed
+  Other,  // an answer, but not in SMB2: an SMB1 negotiate, or the NetBIOS session's
+  Smb2,   // the host chose SMB2 from the probe's offer of SMB1 and SMB2
+};
+
+// The answer of host's latest fresh probe (ProbeSmbHost).
+TSmbProbeAnswer SmbProbeAnswer(const std::string& host);
+
+// Notes that host took a connection only once SMB1 was allowed too; kept until
+// ForgetSmbProbes.
+void NoteSmb1OnlyHost(const std::string& host);
+bool IsSmb1OnlyHost(const std::string& host);
+
+// Forgets every kept result and what NoteSmb1OnlyHost noted (tests restart servers on the
+// same address).
 void ForgetSmbProbes();

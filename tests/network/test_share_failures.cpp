@@ -28,8 +28,8 @@ size_t LinesStartingWith(const TLogger& log, const std::string& prefix) {
 constexpr int kBigFiles = 2500;
 constexpr size_t kCutAfter = 64 * 1024;
 
-std::string MakeCutTree(const std::string& name) {
-  const std::string dir = TestServer()->PublicDir() + "/" + name;
+std::string MakeCutTree(const std::string& name, const TSmbdHarness& server = *TestServer()) {
+  const std::string dir = server.PublicDir() + "/" + name;
   if (!std::filesystem::exists(dir + "/big")) {
     WriteTestFile(dir + "/one.txt");
     WriteTestFile(dir + "/two.txt");
@@ -39,12 +39,12 @@ std::string MakeCutTree(const std::string& name) {
   return dir;
 }
 
-// Searches \\address\public\name through a proxy at address, one worker at a time.
+// Searches \\address\public\name through a proxy at address, with workers threads.
 void SearchThroughProxy(TSearchRig& rig, const TCutProxy& proxy, const std::string& address,
-                        const std::string& name) {
+                        const std::string& name, int workers = 1) {
   SetSmbHostPort(address, proxy.Port());
   ForgetSmbProbes();
-  rig.Manager->MaxThreads = 1;
+  rig.Manager->MaxThreads = workers;
   rig.Run(TSearchRig::Task("\\\\" + address + "\\public\\" + name, "*.txt"));
 }
 
@@ -136,6 +136,37 @@ TEST(ShareFailures, AServerThatStopsMidwayLeavesALineForEveryFolderNotListed) {
   // Each folder is either found or named in the log.
   EXPECT_EQ(found + LinesStartingWith(rig.Log, "'SMB Network' \\\\" + address + "\\public\\walk\\f"),
             static_cast<size_t>(kFolders));
+}
+
+// A server that speaks only SMB1 ends a connection that starts with SMB2's negotiate: the
+// set-up is made again with SMB1 allowed, and the server noted for the set-ups after it.
+// Twelve workers walk such a share whole; a connection to it cut midway is set up again
+// (with SMB1 at once) and the folder listed once more.
+TEST(ShareFailures, AServerThatSpeaksOnlySmb1IsWalkedWholeAndSetUpAgainAfterACut) {
+  REQUIRE_SERVER();
+  TSmbdHarness old(TestServer()->Port() + 30, "  server min protocol = NT1\n  server max protocol = NT1\n");
+  SetSmbHostPort(TSmbdHarness::Host(), TestServer()->Port());  // the rest of the program keeps the first
+  ASSERT_FALSE(old.Failed()) << old.Error();
+  constexpr int kFolders = 30;
+  for (int f = 0; f < kFolders; ++f) WriteTestFile(old.PublicDir() + "/walk/f" + std::to_string(f) + "/x.txt");
+  MakeCutTree("cut", old);
+  {
+    TCutProxy proxy("127.0.0.9", old.Port(), TCutProxy::TMode::Cut, SIZE_MAX, 0);
+    ASSERT_FALSE(proxy.Failed());
+    TSearchRig rig(THandOff::Queued);
+    SearchThroughProxy(rig, proxy, "127.0.0.9", "walk", 12);
+    EXPECT_EQ(rig.Store.Count(), static_cast<size_t>(kFolders));
+    EXPECT_EQ(rig.Log.Count(), 0u) << rig.Log.Line(0);
+    EXPECT_TRUE(IsSmb1OnlyHost("127.0.0.9"));
+  }
+  // Connections: the probe, the SMB2 attempt, then the set-up with SMB1 that lists "cut"
+  // and is cut in "big"; the fourth lists "big" whole.
+  TCutProxy proxy("127.0.0.10", old.Port(), TCutProxy::TMode::Cut, kCutAfter, 3);
+  ASSERT_FALSE(proxy.Failed());
+  TSearchRig rig(THandOff::Queued);
+  SearchThroughProxy(rig, proxy, "127.0.0.10", "cut");
+  EXPECT_EQ(rig.Store.Count(), static_cast<size_t>(kBigFiles + 2));
+  EXPECT_EQ(rig.Log.Count(), 0u) << rig.Log.Line(0);
 }
 
 }  // namespace

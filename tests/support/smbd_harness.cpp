@@ -153,7 +153,7 @@ std::string TSmbdHarness::Unc(const std::string& share) {
   return text;
 }
 
-TSmbdHarness::TSmbdHarness(uint16_t preferredPort) {
+TSmbdHarness::TSmbdHarness(uint16_t preferredPort, const std::string& extraGlobals) : ExtraGlobals(extraGlobals) {
   char pattern[] = "/tmp/lq-smbd-XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
     Why = "cannot create a temporary folder";
@@ -209,7 +209,7 @@ bool TSmbdHarness::WriteConfig() {
           "  bind interfaces only = yes\n"
           "  smb ports = " << ServerPort << "\n"
           "  disable netbios = yes\n"
-          << PrivateServerGlobals(t) <<
+          << PrivateServerGlobals(t) << ExtraGlobals <<
           "  store dos attributes = yes\n"
           "[public]\n  path = " << t << "/pub\n  guest ok = yes\n  read only = yes\n"
           "[secret]\n  path = " << t << "/sec\n  valid users = " << User << "\n  guest ok = no\n"

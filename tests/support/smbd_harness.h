@@ -21,9 +21,10 @@
 
 class TSmbdHarness {
  public:
-  // Starts a server on the first free port from preferredPort on. Failed() tells whether
-  // it runs; Error() says why not.
-  explicit TSmbdHarness(uint16_t preferredPort);
+  // Starts a server on the first free port from preferredPort on, with extraGlobals (whole
+  // lines) added to its [global] section. Failed() tells whether it runs; Error() says
+  // why not.
+  explicit TSmbdHarness(uint16_t preferredPort, const std::string& extraGlobals = "");
   ~TSmbdHarness();
   TSmbdHarness(const TSmbdHarness&) = delete;
   TSmbdHarness& operator=(const TSmbdHarness&) = delete;
@@ -55,6 +56,7 @@ class TSmbdHarness {
   void StopServer();
 
   std::string Root;
+  std::string ExtraGlobals;
   std::string Why;
   std::string User;
   uint16_t ServerPort = 0;
