@@ -111,11 +111,12 @@ struct TTrustReusedConnection {
 };
 
 // Lock order: ShareListingLock -> ProtocolLock (shared) -> NewConnectionLock, and
-// ProtocolLock (shared) -> ContextLock, and BrowseLock -> ProtocolLock (exclusive) ->
-// ContextLock. ContextLock guards creating, initialising and freeing contexts (the
-// library's global state is not safe for that in parallel); it is never held during network
-// I/O. Browsing rewrites that global state during its I/O, so creating and freeing a
-// thread's context also hold ProtocolLock shared.
+// ShareListingLock -> ProtocolLock (exclusive, WithSmb1Allowed), and ProtocolLock
+// (shared) -> ContextLock, and BrowseLock -> ProtocolLock (exclusive) -> ContextLock.
+// ContextLock guards creating, initialising and freeing contexts (the library's global
+// state is not safe for that in parallel); it is never held during network I/O. Browsing
+// rewrites that global state during its I/O, so creating and freeing a thread's context
+// also hold ProtocolLock shared.
 std::mutex ContextLock;
 // The library keeps the protocol range of new connections in process-wide settings, not
 // per context. Browsing narrows the range to SMB1, and a set-up for a server that speaks
